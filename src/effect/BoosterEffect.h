@@ -1,0 +1,73 @@
+// The booster effect: its parameters and programs, its identity towards the
+// host, and the audio entry points.
+#pragma once
+
+#include "effect/Parameters.h"
+#include "effect/ScopeFrame.h"
+#include "host/AudioEffectX.h"
+#include "platform/CriticalSection.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+constexpr int kResponsePoints = 173;
+constexpr VstInt32 kBoosterUniqueId = fourCharCode('Q', 'm', '4', 'T');
+constexpr std::uint32_t kScopeIntervalUnset = 0xffffffffu;
+
+class BoosterEffect : public AudioEffectX {
+public:
+    explicit BoosterEffect(audioMasterCallback host);
+    ~BoosterEffect() override;
+
+    void setSampleRate(float newRate) override;
+    void setBlockSize(VstInt32 newSize) override;
+    void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    void processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames) override;
+
+    // Any thread. Values are limited to 0..1 (NaN stored as 0); indices above 7 are ignored.
+    void setParameter(VstInt32 index, float value) override;
+    float getParameter(VstInt32 index) override;
+
+    void setProgram(VstInt32 program) override;
+    void setProgramName(char* name) override;
+    void getProgramName(char* name) override;
+    void getParameterLabel(VstInt32 index, char* label) override;
+    void getParameterDisplay(VstInt32 index, char* text) override;
+    void getParameterName(VstInt32 index, char* text) override;
+
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+    VstInt32 getVendorVersion() override { return 1000; }
+
+    // For tests and the editor: the changed bits not yet taken by processing.
+    std::uint32_t pendingChanges();
+    const double* responseGridValues() const { return responseGrid.data(); }
+
+private:
+    template <typename Sample>
+    void processBlock(Sample** inputs, Sample** outputs, VstInt32 sampleFrames);
+    void computeResponseGrid(double oversampling);
+
+    std::int32_t channelCount = 2;
+    CriticalSection parameterLock;
+    std::array<float, kNumParameters> parameterValues{};
+    std::uint32_t changedMask = 0;
+    CriticalSection displayLock;
+    std::uint8_t responsePending = 0;
+    std::uint8_t responseReady = 0;
+    std::array<double, kResponsePoints> responseGrid{};
+    std::array<double, kResponsePoints> responseCurve{};
+    std::array<double, 4> peakLevels{};
+    double peakRelease = 0.0;
+    std::unique_ptr<ScopeFrame[]> scopeStaging;
+    // Written by the editor's thread when its window opens or closes.
+    std::atomic<std::uint32_t> scopeInterval{kScopeIntervalUnset};
+    std::atomic<std::uint32_t> scopeCounter{0};
+    std::atomic<std::int32_t> scopeWriteIndex{0};
+    // Each instance edits its own copy of the programs, so that instances on
+    // different threads never write shared memory.
+    ProgramTable programs = kFactoryPrograms;
+};

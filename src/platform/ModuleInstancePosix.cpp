@@ -1,0 +1,3 @@
+#include "platform/ModuleInstance.h"
+
+void* moduleInstance = nullptr;
