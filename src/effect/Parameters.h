@@ -21,15 +21,15 @@ constexpr int kNumPrograms = 16;
 constexpr int kProgramNameSize = 24;
 
 enum class DisplayRule {
-    namedStep,      // the name of the value's step
-    scaled,         // scale * v + offset, "%.2f"
-    channelCount,   // step + 1, "%d"
-    oversampling,   // 16 above one half, else 1, "%d"
+    namedStep,    // the name of the value's step
+    scaled,       // scale * v + offset, "%.2f"
+    channelCount, // step + 1, "%d"
+    oversampling, // 16 above one half, else 1, "%d"
 };
 
 struct ParameterInfo {
-    const char* name;   // as stored; reported cut to 8 characters
-    int steps;          // 0 for a continuous parameter
+    const char* name; // as stored; reported cut to 8 characters
+    int steps;        // 0 for a continuous parameter
     DisplayRule display;
     double scale;
     double offset;
@@ -45,8 +45,8 @@ constexpr std::array<ParameterInfo, kNumParameters> kParameters = {{
     {"Character", 6, DisplayRule::namedStep, 0.0, 0.0, kCharacterNames},
     {"Amount", 0, DisplayRule::scaled, 1.0, 0.0, nullptr},
     {"Mode", 4, DisplayRule::namedStep, 0.0, 0.0, kModeNames},
-    {"Drive", 0, DisplayRule::scaled, 20.0, 0.0, nullptr},   // dB of drive gain
-    {"Level", 0, DisplayRule::scaled, 30.0, -6.0, nullptr},  // dB of output level
+    {"Drive", 0, DisplayRule::scaled, 20.0, 0.0, nullptr},  // dB of drive gain
+    {"Level", 0, DisplayRule::scaled, 30.0, -6.0, nullptr}, // dB of output level
     {"Channels", 2, DisplayRule::channelCount, 0.0, 0.0, nullptr},
     {"Oversample", 2, DisplayRule::oversampling, 0.0, 0.0, nullptr},
 }};
@@ -62,10 +62,13 @@ constexpr int stepOf(float value, int steps)
 }
 
 // "Oversample" switches strictly above one half.
-constexpr double oversamplingFactorOf(float value) { return value > 0.5f ? 16.0 : 1.0; }
+constexpr double oversamplingFactorOf(float value)
+{
+    return value > 0.5f ? 16.0 : 1.0;
+}
 
 struct ProgramRecord {
-    char name[kProgramNameSize];  // zero-filled; a full-length name has no terminator
+    char name[kProgramNameSize]; // zero-filled; a full-length name has no terminator
     float values[kNumParameters];
 };
 

@@ -152,8 +152,7 @@ void VSTCALLBACK AudioEffect::processEffect(AEffect* e, float** inputs, float** 
     static_cast<AudioEffect*>(e->object)->process(inputs, outputs, sampleFrames);
 }
 
-void VSTCALLBACK AudioEffect::processReplacingEffect(AEffect* e, float** inputs, float** outputs,
-                                                     VstInt32 sampleFrames)
+void VSTCALLBACK AudioEffect::processReplacingEffect(AEffect* e, float** inputs, float** outputs, VstInt32 sampleFrames)
 {
     static_cast<AudioEffect*>(e->object)->processReplacing(inputs, outputs, sampleFrames);
 }

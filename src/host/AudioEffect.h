@@ -92,11 +92,10 @@ protected:
     AEffect cEffect;
 
 private:
-    static VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                                                void* ptr, float opt);
+    static VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                                                float opt);
     static void VSTCALLBACK processEffect(AEffect* e, float** inputs, float** outputs, VstInt32 sampleFrames);
-    static void VSTCALLBACK processReplacingEffect(AEffect* e, float** inputs, float** outputs,
-                                                   VstInt32 sampleFrames);
+    static void VSTCALLBACK processReplacingEffect(AEffect* e, float** inputs, float** outputs, VstInt32 sampleFrames);
     static void VSTCALLBACK processDoubleReplacingEffect(AEffect* e, double** inputs, double** outputs,
                                                          VstInt32 sampleFrames);
     static void VSTCALLBACK setParameterEffect(AEffect* e, VstInt32 index, float value);

@@ -16,7 +16,7 @@ unsigned char lowByteOf(float value)
     return static_cast<unsigned char>(static_cast<VstInt32>(value) & 0xff);
 }
 
-}  // namespace
+} // namespace
 
 void AudioEffectX::resume()
 {

@@ -9,7 +9,7 @@
 using VstInt16 = std::int16_t;
 using VstInt32 = std::int32_t;
 using VstInt64 = std::int64_t;
-using VstIntPtr = std::intptr_t;  // pointer-sized, 8 bytes on Windows x64 too
+using VstIntPtr = std::intptr_t; // pointer-sized, 8 bytes on Windows x64 too
 
 #if defined(__i386__) || defined(_M_IX86)
 #define VSTCALLBACK __cdecl
@@ -19,12 +19,11 @@ using VstIntPtr = std::intptr_t;  // pointer-sized, 8 bytes on Windows x64 too
 
 struct AEffect;
 
-using audioMasterCallback = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
-                                                    VstIntPtr value, void* ptr, float opt);
-using AEffectDispatcherProc = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
-                                                      VstIntPtr value, void* ptr, float opt);
-using AEffectProcessProc = void(VSTCALLBACK*)(AEffect* effect, float** inputs, float** outputs,
-                                              VstInt32 sampleFrames);
+using audioMasterCallback = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                                    void* ptr, float opt);
+using AEffectDispatcherProc = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                                      void* ptr, float opt);
+using AEffectProcessProc = void(VSTCALLBACK*)(AEffect* effect, float** inputs, float** outputs, VstInt32 sampleFrames);
 using AEffectProcessDoubleProc = void(VSTCALLBACK*)(AEffect* effect, double** inputs, double** outputs,
                                                     VstInt32 sampleFrames);
 using AEffectSetParameterProc = void(VSTCALLBACK*)(AEffect* effect, VstInt32 index, float value);
@@ -49,7 +48,7 @@ constexpr VstInt32 kVstVersion = 2400;
 struct AEffect {
     VstInt32 magic;
     AEffectDispatcherProc dispatcher;
-    AEffectProcessProc process;  // deprecated accumulating call
+    AEffectProcessProc process; // deprecated accumulating call
     AEffectSetParameterProc setParameter;
     AEffectGetParameterProc getParameter;
     VstInt32 numPrograms;
@@ -57,13 +56,13 @@ struct AEffect {
     VstInt32 numInputs;
     VstInt32 numOutputs;
     VstInt32 flags;
-    VstIntPtr resvd1;  // the host's
-    VstIntPtr resvd2;  // the host's
+    VstIntPtr resvd1; // the host's
+    VstIntPtr resvd2; // the host's
     VstInt32 initialDelay;
     VstInt32 realQualities;
     VstInt32 offQualities;
     float ioRatio;
-    void* object;  // our instance
+    void* object; // our instance
     void* user;
     VstInt32 uniqueID;
     VstInt32 version;

@@ -13,7 +13,7 @@ public:
     CriticalSection& operator=(const CriticalSection&) = delete;
 
     void enter();
-    bool tryEnter();  // never blocks
+    bool tryEnter(); // never blocks
     void leave();
 
 private:

@@ -7,8 +7,11 @@
 using NativeLock = std::recursive_mutex;
 
 namespace {
-NativeLock& native(unsigned char* storage) { return *std::launder(reinterpret_cast<NativeLock*>(storage)); }
-}  // namespace
+NativeLock& native(unsigned char* storage)
+{
+    return *std::launder(reinterpret_cast<NativeLock*>(storage));
+}
+} // namespace
 
 CriticalSection::CriticalSection()
 {
@@ -17,10 +20,22 @@ CriticalSection::CriticalSection()
     new (storage) NativeLock;
 }
 
-CriticalSection::~CriticalSection() { native(storage).~NativeLock(); }
+CriticalSection::~CriticalSection()
+{
+    native(storage).~NativeLock();
+}
 
-void CriticalSection::enter() { native(storage).lock(); }
+void CriticalSection::enter()
+{
+    native(storage).lock();
+}
 
-bool CriticalSection::tryEnter() { return native(storage).try_lock(); }
+bool CriticalSection::tryEnter()
+{
+    return native(storage).try_lock();
+}
 
-void CriticalSection::leave() { native(storage).unlock(); }
+void CriticalSection::leave()
+{
+    native(storage).unlock();
+}

@@ -8,7 +8,7 @@ CRITICAL_SECTION& native(unsigned char* storage)
 {
     return *std::launder(reinterpret_cast<CRITICAL_SECTION*>(storage));
 }
-}  // namespace
+} // namespace
 
 CriticalSection::CriticalSection()
 {
@@ -16,10 +16,22 @@ CriticalSection::CriticalSection()
     InitializeCriticalSection(new (storage) CRITICAL_SECTION);
 }
 
-CriticalSection::~CriticalSection() { DeleteCriticalSection(&native(storage)); }
+CriticalSection::~CriticalSection()
+{
+    DeleteCriticalSection(&native(storage));
+}
 
-void CriticalSection::enter() { EnterCriticalSection(&native(storage)); }
+void CriticalSection::enter()
+{
+    EnterCriticalSection(&native(storage));
+}
 
-bool CriticalSection::tryEnter() { return TryEnterCriticalSection(&native(storage)) != FALSE; }
+bool CriticalSection::tryEnter()
+{
+    return TryEnterCriticalSection(&native(storage)) != FALSE;
+}
 
-void CriticalSection::leave() { LeaveCriticalSection(&native(storage)); }
+void CriticalSection::leave()
+{
+    LeaveCriticalSection(&native(storage));
+}

@@ -57,14 +57,36 @@ TEST(ParameterDisplay, StepThresholds)
         const char* text;
     };
     const Case cases[] = {
-        {0, 0.0f, "OFF"},        {0, 0.4999f, "OFF"},     {0, 0.5f, "ON"},       {0, 1.0f, "ON"},
-        {1, 0.0f, "Shrill"},     {1, 0.5f, "Flat"},       {1, 2.0f / 3.0f, "Fat"}, {1, 0.8333f, "Fat"},
-        {1, 1.0f, "Warm"},       {1, 1.0f / 6.0f, "Bright"}, {1, 1.0f / 3.0f, "Tight"},
-        {3, 0.0f, "OFF"},        {3, 0.25f, "TUBE"},      {3, 0.5f, "TAPE"},     {3, 0.75f, "TNT"},
-        {3, 1.0f, "TNT"},        {6, 0.0f, "1"},          {6, 0.5f, "2"},        {6, 1.0f, "2"},
-        {7, 0.5f, "1"},          {7, 0.5000001f, "16"},   {7, 1.0f, "16"},       {7, 0.0f, "1"},
-        {2, 0.0f, "0.00"},       {2, 1.0f, "1.00"},       {4, 0.0f, "0.00"},     {4, 1.0f, "20.00"},
-        {5, 0.0f, "-6.00"},      {5, 0.2f, "0.00"},       {5, 1.0f, "24.00"},
+        {0, 0.0f, "OFF"},
+        {0, 0.4999f, "OFF"},
+        {0, 0.5f, "ON"},
+        {0, 1.0f, "ON"},
+        {1, 0.0f, "Shrill"},
+        {1, 0.5f, "Flat"},
+        {1, 2.0f / 3.0f, "Fat"},
+        {1, 0.8333f, "Fat"},
+        {1, 1.0f, "Warm"},
+        {1, 1.0f / 6.0f, "Bright"},
+        {1, 1.0f / 3.0f, "Tight"},
+        {3, 0.0f, "OFF"},
+        {3, 0.25f, "TUBE"},
+        {3, 0.5f, "TAPE"},
+        {3, 0.75f, "TNT"},
+        {3, 1.0f, "TNT"},
+        {6, 0.0f, "1"},
+        {6, 0.5f, "2"},
+        {6, 1.0f, "2"},
+        {7, 0.5f, "1"},
+        {7, 0.5000001f, "16"},
+        {7, 1.0f, "16"},
+        {7, 0.0f, "1"},
+        {2, 0.0f, "0.00"},
+        {2, 1.0f, "1.00"},
+        {4, 0.0f, "0.00"},
+        {4, 1.0f, "20.00"},
+        {5, 0.0f, "-6.00"},
+        {5, 0.2f, "0.00"},
+        {5, 1.0f, "24.00"},
     };
     for (const Case& c : cases) {
         host.set(c.index, c.value);
@@ -90,7 +112,7 @@ TEST(ParameterValues, AreLimitedToTheUnitRange)
         float in;
         float stored;
     };
-    const Case cases[] = {{-0.5f, 0.0f}, {2.0f, 1.0f}, {inf, 1.0f},           {-inf, 0.0f},
+    const Case cases[] = {{-0.5f, 0.0f},  {2.0f, 1.0f}, {inf, 1.0f},           {-inf, 0.0f},
                           {0.25f, 0.25f}, {1.0f, 1.0f}, {std::nanf(""), 0.0f}, {-0.0f, 0.0f}};
     for (VstInt32 index = 0; index < 8; ++index) {
         for (const Case& c : cases) {
@@ -120,4 +142,4 @@ TEST(ParameterValues, AreStoredUnsnapped)
     EXPECT_EQ(host.display(1), "Flat");
 }
 
-}  // namespace
+} // namespace

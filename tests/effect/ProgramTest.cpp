@@ -5,7 +5,10 @@
 
 namespace {
 
-BoosterEffect& instanceOf(HostedEffect& host) { return *static_cast<BoosterEffect*>(host.effect->object); }
+BoosterEffect& instanceOf(HostedEffect& host)
+{
+    return *static_cast<BoosterEffect*>(host.effect->object);
+}
 
 TEST(Programs, EditsLiveInTheProgramTheyWereMadeIn)
 {
@@ -38,7 +41,7 @@ TEST(Programs, ApplyingAProgramMarksAllParametersChangedAndTellsTheHostNothing)
 {
     HostedEffect host;
     BoosterEffect& effect = instanceOf(host);
-    EXPECT_EQ(effect.pendingChanges(), 0xffu);  // construction applies program 0 and the rate
+    EXPECT_EQ(effect.pendingChanges(), 0xffu); // construction applies program 0 and the rate
     float silence[4] = {};
     float* channels[2] = {silence, silence};
     host.effect->processReplacing(host.effect, channels, channels, 4);
@@ -95,4 +98,4 @@ TEST(Programs, AutomatedChangesReachTheHost)
     EXPECT_FLOAT_EQ(host.get(4), 0.75f);
 }
 
-}  // namespace
+} // namespace

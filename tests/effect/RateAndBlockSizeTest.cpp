@@ -6,7 +6,10 @@
 
 namespace {
 
-BoosterEffect& instanceOf(HostedEffect& host) { return *static_cast<BoosterEffect*>(host.effect->object); }
+BoosterEffect& instanceOf(HostedEffect& host)
+{
+    return *static_cast<BoosterEffect*>(host.effect->object);
+}
 
 TEST(SampleRate, OnlyRatesFrom11025To192000AreTaken)
 {
@@ -106,4 +109,4 @@ TEST(Processing, NullBuffersAndOddCountsAreSafe)
     SUCCEED();
 }
 
-}  // namespace
+} // namespace

@@ -9,7 +9,7 @@ TEST(Dispatcher, VersionIdentityAndCapabilityAnswers)
 {
     HostedEffect host;
     EXPECT_EQ(host.dispatch(effGetVstVersion), 2400);
-    EXPECT_EQ(host.dispatch(effIdentify), 0x4E764566);  // 'NvEf'
+    EXPECT_EQ(host.dispatch(effIdentify), 0x4E764566); // 'NvEf'
     EXPECT_EQ(host.dispatch(effGetVendorVersion), 1000);
     EXPECT_EQ(host.dispatch(effGetPlugCategory), kPlugCategUnknown);
     EXPECT_EQ(host.dispatch(effGetTailSize), 0);
@@ -30,24 +30,58 @@ TEST(Dispatcher, VersionIdentityAndCapabilityAnswers)
 TEST(Dispatcher, UnknownDeprecatedAndDefaultOpcodesAnswerZero)
 {
     HostedEffect host;
-    const VstInt32 unhandled[] = {-1,          80,          1000,          std::numeric_limits<VstInt32>::min(),
-                                  effGetVu,    effEditDraw, effEditMouse,  effEditKey,
-                                  effEditTop,  effEditSleep, effGetNumProgramCategories, effCopyProgram,
-                                  effConnectInput, effConnectOutput, effGetCurrentPosition, effGetDestinationBuffer,
-                                  effSetBlockSizeAndSampleRate, effGetErrorText, effIdle, effGetIcon,
-                                  effSetViewPosition, effKeysRequired};
+    const VstInt32 unhandled[] = {-1,
+                                  80,
+                                  1000,
+                                  std::numeric_limits<VstInt32>::min(),
+                                  effGetVu,
+                                  effEditDraw,
+                                  effEditMouse,
+                                  effEditKey,
+                                  effEditTop,
+                                  effEditSleep,
+                                  effGetNumProgramCategories,
+                                  effCopyProgram,
+                                  effConnectInput,
+                                  effConnectOutput,
+                                  effGetCurrentPosition,
+                                  effGetDestinationBuffer,
+                                  effSetBlockSizeAndSampleRate,
+                                  effGetErrorText,
+                                  effIdle,
+                                  effGetIcon,
+                                  effSetViewPosition,
+                                  effKeysRequired};
     for (VstInt32 opcode : unhandled)
         EXPECT_EQ(host.dispatch(opcode, 1, 1, nullptr, 1.0f), 0) << opcode;
 
-    const VstInt32 defaults[] = {effString2Parameter, effGetInputProperties, effGetOutputProperties,
-                                 effOfflineNotify,    effOfflinePrepare,     effOfflineRun,
-                                 effProcessVarIo,     effSetSpeakerArrangement, effSetBypass,
-                                 effVendorSpecific,   effGetParameterProperties, effGetMidiProgramName,
-                                 effGetMidiProgramCategory, effHasMidiProgramsChanged, effGetMidiKeyName,
-                                 effBeginSetProgram,  effEndSetProgram,      effShellGetNextPlugin,
-                                 effStartProcess,     effStopProcess,        effSetPanLaw,
-                                 effBeginLoadBank,    effBeginLoadProgram,   effSetProcessPrecision,
-                                 effGetNumMidiInputChannels, effGetNumMidiOutputChannels, effProcessEvents};
+    const VstInt32 defaults[] = {effString2Parameter,
+                                 effGetInputProperties,
+                                 effGetOutputProperties,
+                                 effOfflineNotify,
+                                 effOfflinePrepare,
+                                 effOfflineRun,
+                                 effProcessVarIo,
+                                 effSetSpeakerArrangement,
+                                 effSetBypass,
+                                 effVendorSpecific,
+                                 effGetParameterProperties,
+                                 effGetMidiProgramName,
+                                 effGetMidiProgramCategory,
+                                 effHasMidiProgramsChanged,
+                                 effGetMidiKeyName,
+                                 effBeginSetProgram,
+                                 effEndSetProgram,
+                                 effShellGetNextPlugin,
+                                 effStartProcess,
+                                 effStopProcess,
+                                 effSetPanLaw,
+                                 effBeginLoadBank,
+                                 effBeginLoadProgram,
+                                 effSetProcessPrecision,
+                                 effGetNumMidiInputChannels,
+                                 effGetNumMidiOutputChannels,
+                                 effProcessEvents};
     for (VstInt32 opcode : defaults)
         EXPECT_EQ(host.dispatch(opcode), 0) << opcode;
 
@@ -159,10 +193,10 @@ TEST(Dispatcher, NullTextBuffersAreIgnored)
     EXPECT_EQ(host.dispatch(effGetEffectName), 0);
     EXPECT_EQ(host.dispatch(effGetVendorString), 0);
     EXPECT_EQ(host.dispatch(effGetProductString), 0);
-    for (VstInt32 opcode : {effGetParamName, effGetParamLabel, effGetParamDisplay, effGetProgramName,
-                            effSetProgramName})
+    for (VstInt32 opcode :
+         {effGetParamName, effGetParamLabel, effGetParamDisplay, effGetProgramName, effSetProgramName})
         EXPECT_EQ(host.dispatch(opcode, 1), 0) << opcode;
     EXPECT_EQ(host.text(effGetProgramName), "Default");
 }
 
-}  // namespace
+} // namespace

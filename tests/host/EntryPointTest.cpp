@@ -33,7 +33,7 @@ TEST(EntryPoint, FreshRecordCarriesTheIdentity)
     EXPECT_EQ(record->numOutputs, 2);
     EXPECT_EQ(record->numPrograms, 16);
     EXPECT_EQ(record->numParams, 8);
-    EXPECT_EQ(record->uniqueID, 0x516D3454);  // 'Qm4T'
+    EXPECT_EQ(record->uniqueID, 0x516D3454); // 'Qm4T'
     EXPECT_EQ(record->version, 1);
     EXPECT_EQ(record->initialDelay, 0);
     EXPECT_EQ(record->ioRatio, 1.0f);
@@ -92,4 +92,4 @@ TEST(EntryPoint, DeprecatedAccumulatingProcessDoesNothing)
         EXPECT_EQ(sample, 9.0f);
 }
 
-}  // namespace
+} // namespace

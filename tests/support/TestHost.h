@@ -26,8 +26,7 @@ inline std::vector<HostCall>& recordedHostCalls()
     return calls;
 }
 
-inline VstIntPtr VSTCALLBACK recordingHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value, void*,
-                                           float opt)
+inline VstIntPtr VSTCALLBACK recordingHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value, void*, float opt)
 {
     recordedHostCalls().push_back({opcode, index, value, opt});
     return opcode == audioMasterVersion ? kVstVersion : 0;
@@ -45,8 +44,7 @@ public:
     HostedEffect(const HostedEffect&) = delete;
     HostedEffect& operator=(const HostedEffect&) = delete;
 
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
-                       float opt = 0.0f)
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f)
     {
         return effect->dispatcher(effect, opcode, index, value, ptr, opt);
     }

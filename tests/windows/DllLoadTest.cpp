@@ -117,4 +117,4 @@ TEST_F(LoadedDll, RefusesAHostWithoutVersion)
     EXPECT_EQ(pluginMain(static_cast<audioMasterCallback>(refusingHost)), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -10,15 +10,14 @@ class PluginInstance {
 public:
     // Calls the entry point with this host's callback; check valid() after.
     explicit PluginInstance(VstEntryProc entry);
-    ~PluginInstance();  // closes the instance with effClose
+    ~PluginInstance(); // closes the instance with effClose
     PluginInstance(const PluginInstance&) = delete;
     PluginInstance& operator=(const PluginInstance&) = delete;
 
     bool valid() const { return effect != nullptr; }
     AEffect* record() const { return effect; }
 
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
-                       float opt = 0.0f);
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
     // The usual start: open, rate, block size, resume.
     void start(float sampleRate, VstInt32 blockSize);
 

@@ -40,4 +40,7 @@ std::string executableFolder()
     return folder.substr(0, folder.find_last_of('/') + 1);
 }
 
-const char* pluginFileName() { return "Grindlemark.so"; }
+const char* pluginFileName()
+{
+    return "Grindlemark.so";
+}

@@ -37,4 +37,7 @@ std::string executableFolder()
     return folder.substr(0, folder.find_last_of("\\/") + 1);
 }
 
-const char* pluginFileName() { return "Grindlemark.dll"; }
+const char* pluginFileName()
+{
+    return "Grindlemark.dll";
+}

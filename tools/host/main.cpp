@@ -75,7 +75,7 @@ int printInfo(PluginInstance& plugin)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
