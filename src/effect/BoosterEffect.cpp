@@ -23,9 +23,12 @@ void copyText(char* destination, const char* source, std::size_t limit)
     destination[limit] = 0;
 }
 
-bool indexInRange(VstInt32 index) { return static_cast<std::uint32_t>(index) < kNumParameters; }
+bool indexInRange(VstInt32 index)
+{
+    return static_cast<std::uint32_t>(index) < kNumParameters;
+}
 
-}  // namespace
+} // namespace
 
 BoosterEffect::BoosterEffect(audioMasterCallback host) : AudioEffectX(host, kNumPrograms, kNumParameters)
 {
@@ -168,22 +171,28 @@ bool BoosterEffect::getProductString(char* text)
     return true;
 }
 
+std::uint32_t BoosterEffect::scopeIntervalFor(float rate) const
+{
+    // Samples in 33 ms over the ring's 512 slots, in single precision, rounded half to even.
+    return static_cast<std::uint32_t>(std::nearbyintf(rate * 33.0f * (1.0f / 512000.0f)));
+}
+
 void BoosterEffect::setSampleRate(float newRate)
 {
     if (!(newRate >= kMinSampleRate && newRate <= kMaxSampleRate))
         return;
     sampleRate = newRate;
+    hostRate.store(newRate, std::memory_order_relaxed);
     // Peak followers release with a 0.3 s time constant at the host rate.
     peakRelease = 1.0 - std::exp(-1.0 / (0.3 * static_cast<double>(newRate)));
     if (scopeInterval.load(std::memory_order_relaxed) != kScopeIntervalUnset) {
         scopeCounter.store(0, std::memory_order_relaxed);
         scopeWriteIndex.store(0, std::memory_order_relaxed);
-        // Samples in 33 ms over the ring's 512 slots, rounded half to even.
-        scopeInterval.store(static_cast<std::uint32_t>(std::nearbyintf(newRate * 33.0f * (1.0f / 512000.0f))),
-                            std::memory_order_relaxed);
+        scopeInterval.store(scopeIntervalFor(newRate), std::memory_order_relaxed);
         setBlockSize(blockSize);
     }
-    // The next processing call re-applies "Oversample", which redoes the rate-dependent work.
+    // The next processing call re-applies "Oversample", which takes the new
+    // rate into the engine and redoes the rate-dependent work.
     CriticalSectionGuard guard(parameterLock);
     changedMask |= 1u << kOversample;
 }
@@ -197,26 +206,262 @@ void BoosterEffect::setBlockSize(VstInt32 newSize)
     scopeStaging.reset(new (std::nothrow) ScopeFrame[static_cast<std::size_t>(newSize)]());
 }
 
-template <typename Sample>
-void BoosterEffect::processBlock(Sample** inputs, Sample** outputs, VstInt32 sampleFrames)
+void BoosterEffect::startScopeFeed()
 {
-    if (!inputs || !outputs || !inputs[0] || !outputs[0] || sampleFrames <= 0)
-        return;
-    const VstInt32 frames = sampleFrames < blockSize ? sampleFrames : blockSize;
-    for (int channel = 0; channel < 2; ++channel) {
-        if (!inputs[channel] || !outputs[channel])
-            break;
-        if (inputs[channel] != outputs[channel])
-            std::memmove(outputs[channel], inputs[channel], sizeof(Sample) * static_cast<std::size_t>(frames));
+    scopeCounter.store(0, std::memory_order_relaxed);
+    scopeWriteIndex.store(0, std::memory_order_relaxed);
+    scopeInterval.store(scopeIntervalFor(sampleRate), std::memory_order_relaxed);
+}
+
+void BoosterEffect::stopScopeFeed()
+{
+    scopeInterval.store(kScopeIntervalUnset, std::memory_order_relaxed);
+    scopeCounter.store(0, std::memory_order_relaxed);
+    scopeWriteIndex.store(0, std::memory_order_relaxed);
+}
+
+bool BoosterEffect::takeResponseCurve(std::array<double, kResponsePoints>& curve)
+{
+    if (!displayLock.tryEnter())
+        return false;
+    const bool ready = responseReady != 0;
+    if (ready) {
+        curve = responseCurve;
+        responseReady = 0;
     }
+    displayLock.leave();
+    return ready;
+}
+
+// Turns the parameters whose bits were set into engine fields, in a fixed
+// order, and runs the coefficient update when the design or rate changed.
+void BoosterEffect::applyParameterChanges()
+{
+    if (!parameterLock.tryEnter())
+        return; // the changes wait in changedMask for a later call
+    const std::uint32_t changed = changedMask;
+    std::array<float, kNumParameters> values{};
+    if (changed > 0) {
+        changedMask = 0;
+        values = parameterValues;
+    }
+    parameterLock.leave();
+    if (changed == 0)
+        return;
+
+    auto isChanged = [changed](int index) { return (changed & (1u << index)) != 0; };
+    bool redesign = false;
+    bool rateChanged = false;
+    // The fade length belongs to the factor in force before this call's "Oversample".
+    const std::int32_t fadeSteps = engine.fadeSteps();
+
+    if (isChanged(kDrive)) {
+        const double driveGain = std::pow(10.0, static_cast<double>(values[kDrive]) * 20.0 * 0.05);
+        engine.drive = driveGain < 1.0 ? 1.0 : (driveGain > 15.9 ? 15.9 : driveGain);
+    }
+    if (isChanged(kLevel))
+        engine.levelGain = std::pow(10.0, (static_cast<double>(values[kLevel]) * 30.0 - 6.0) * 0.05);
+    if (isChanged(kEnable)) {
+        const std::int32_t enabled = stepOf(values[kEnable], 2);
+        if (enabled != engine.enabled) {
+            engine.enabled = enabled;
+            engine.fadeCounter = fadeSteps;
+        }
+    }
+    if (isChanged(kMode)) {
+        const std::int32_t mode = stepOf(values[kMode], 4);
+        if (mode != engine.saturationMode) {
+            engine.saturationMode = mode;
+            engine.fadeCounter = fadeSteps;
+        }
+    }
+    if (isChanged(kCharacter)) {
+        const std::int32_t character = stepOf(values[kCharacter], 6);
+        if (character != engine.characterIndex) {
+            engine.characterIndex = character;
+            engine.eqUpdateFlag = 1;
+        }
+        redesign = true;
+    }
+    if (isChanged(kChannels))
+        channelCount = stepOf(values[kChannels], 2) + 1;
+    if (isChanged(kAmount)) {
+        const double amount = static_cast<double>(values[kAmount]);
+        // Changes below 0.01 keep the old amount (the design still runs).
+        if (static_cast<long>((engine.amount - amount) * 100.0) != 0) {
+            engine.amount = amount;
+            engine.eqUpdateFlag = 1;
+        }
+        redesign = true;
+    }
+    if (isChanged(kOversample)) {
+        const double factor = oversamplingFactorOf(values[kOversample]);
+        if (factor != engine.oversampling) {
+            engine.oversampling = factor;
+            engine.eqUpdateFlag = 1;
+        }
+        engine.sampleRate = static_cast<double>(hostRate.load(std::memory_order_relaxed));
+        computeResponseGrid(engine.oversampling);
+        rateChanged = true;
+    }
+
+    if (redesign || rateChanged) {
+        engine.updateCoefficients(rateChanged);
+        responsePending = 1;
+    }
+}
+
+void BoosterEffect::refreshResponseCurve()
+{
+    if (!responsePending || !displayLock.tryEnter())
+        return;
+    for (int n = 0; n < kResponsePoints; ++n)
+        responseCurve[static_cast<std::size_t>(n)] = engine.responseAt(responseGrid[static_cast<std::size_t>(n)]);
+    responseReady = 1;
+    displayLock.leave();
+    responsePending = 0;
+}
+
+ScopeFrame* BoosterEffect::lockScopeRing(EditorDisplay& target)
+{
+    for (int i = 0; i < 3; ++i) {
+        if (!target.ringLocks[i].tryEnter()) {
+            while (--i >= 0)
+                target.ringLocks[i].leave();
+            return nullptr;
+        }
+    }
+    return target.scopeRing.data();
+}
+
+void BoosterEffect::handOffToEditor(std::uint32_t framesStaged)
+{
+    EditorDisplay* target = display.load(std::memory_order_acquire);
+    if (!target || scopeInterval.load(std::memory_order_relaxed) == kScopeIntervalUnset)
+        return;
+    if (ScopeFrame* ring = lockScopeRing(*target)) {
+        std::int32_t writeIndex = scopeWriteIndex.load(std::memory_order_relaxed);
+        for (std::uint32_t i = 0; i < framesStaged; ++i) {
+            // Point 2 of each slot belongs to the editor.
+            ring[writeIndex].points[0] = scopeStaging[i].points[0];
+            ring[writeIndex].points[1] = scopeStaging[i].points[1];
+            writeIndex = (writeIndex + 1) % kScopeRingSize;
+        }
+        scopeWriteIndex.store(writeIndex, std::memory_order_relaxed);
+        for (CriticalSection& lock : target->ringLocks)
+            lock.leave();
+    }
+    if (target->meterLock.tryEnter()) {
+        target->meterLevels = peakLevels;
+        target->meterLock.leave();
+    }
+}
+
+namespace {
+
+// The input as the engine may see it: not-a-number and infinite samples would
+// leave the recursive filters stuck, so they enter as silence.
+inline double guardedInput(double sample)
+{
+    return std::isfinite(sample) ? sample : 0.0;
+}
+
+constexpr double kInputNoiseScale = 1.1754943508222875e-38 * 1e10; // 2^-126 * 10^10
+
+inline double withNoise(double x, std::uint32_t& state)
+{
+    state = state * 1664525u + 1013904223u;
+    return x + static_cast<double>(state) * kInputNoiseScale;
+}
+
+inline void followPeak(double& follower, double value, double release)
+{
+    const double magnitude = std::fabs(value);
+    if (magnitude >= follower)
+        follower = magnitude;
+    else
+        follower = follower + (magnitude - follower) * release;
+}
+
+} // namespace
+
+template <typename Sample, BoosterEffect::Layout layout>
+void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 frames, NoiseStates& noise)
+{
+    Sample* inLeft = inputs[0];
+    Sample* outLeft = outputs[0];
+    Sample* inRight = layout == Layout::stereo ? inputs[1] : nullptr;
+    Sample* outRight = layout == Layout::single ? nullptr : outputs[1];
+    std::uint32_t& leftNoise =
+        layout == Layout::stereo ? noise.left : (layout == Layout::mono ? noise.mono : noise.single);
+
+    ScopeFrame* staging = scopeStaging.get();
+    const std::uint32_t interval = scopeInterval.load(std::memory_order_relaxed);
+    std::uint32_t counter = scopeCounter.load(std::memory_order_relaxed);
+
+    SampleRecord record{};
+    for (VstInt32 i = 0; i < frames; ++i) {
+        const double left = withNoise(guardedInput(static_cast<double>(inLeft[i])), leftNoise);
+        followPeak(peakLevels[0], left, peakRelease);
+        record = SampleRecord{left, 0.0, 0, 0.0, 0.0, 0.0, 0.0};
+        engine.processSample(record);
+        followPeak(peakLevels[2], record.output, peakRelease);
+        outLeft[i] = static_cast<Sample>(record.output);
+        if (layout == Layout::mono)
+            outRight[i] = static_cast<Sample>(record.output);
+
+        // At most one frame per sample, taken from the left channel.
+        if (++counter > interval) {
+            if (staging) {
+                staging[stagedFrames].points[0] = {record.tubeX, record.tubeY};
+                staging[stagedFrames].points[1] = {record.tapeX, record.tapeY};
+                ++stagedFrames;
+            }
+            counter = 0;
+        }
+
+        if (layout == Layout::stereo) {
+            const double right = withNoise(guardedInput(static_cast<double>(inRight[i])), noise.right);
+            followPeak(peakLevels[1], right, peakRelease);
+            record = SampleRecord{right, 0.0, 1, 0.0, 0.0, 0.0, 0.0};
+            engine.processSample(record);
+            followPeak(peakLevels[3], record.output, peakRelease);
+            outRight[i] = static_cast<Sample>(record.output);
+        }
+    }
+    scopeCounter.store(counter, std::memory_order_relaxed);
+}
+
+template <typename Sample>
+void BoosterEffect::processBlock(Sample** inputs, Sample** outputs, VstInt32 sampleFrames, NoiseStates& noise)
+{
+    applyParameterChanges();
+    refreshResponseCurve();
+    if (!inputs || !outputs || !inputs[0] || !outputs[0])
+        return;
+
+    const VstInt32 frames = sampleFrames < 0 ? 0 : (sampleFrames < blockSize ? sampleFrames : blockSize);
+    stagedFrames = 0;
+    if (inputs[1] && outputs[1] && channelCount == 2) {
+        processFrames<Sample, Layout::stereo>(inputs, outputs, frames, noise);
+    } else {
+        if (inputs[1] && outputs[1])
+            processFrames<Sample, Layout::mono>(inputs, outputs, frames, noise);
+        else
+            processFrames<Sample, Layout::single>(inputs, outputs, frames, noise);
+        // The right meters mirror the left.
+        peakLevels[1] = peakLevels[0];
+        peakLevels[3] = peakLevels[2];
+    }
+    handOffToEditor(stagedFrames);
 }
 
 void BoosterEffect::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
 {
-    processBlock(inputs, outputs, sampleFrames);
+    processBlock(inputs, outputs, sampleFrames, floatNoise);
 }
 
 void BoosterEffect::processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames)
 {
-    processBlock(inputs, outputs, sampleFrames);
+    processBlock(inputs, outputs, sampleFrames, doubleNoise);
 }

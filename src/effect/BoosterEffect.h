@@ -2,8 +2,10 @@
 // host, and the audio entry points.
 #pragma once
 
+#include "effect/EditorDisplay.h"
 #include "effect/Parameters.h"
 #include "effect/ScopeFrame.h"
+#include "engine/ProcessingEngine.h"
 #include "host/AudioEffectX.h"
 #include "platform/CriticalSection.h"
 
@@ -42,15 +44,44 @@ public:
     bool getProductString(char* text) override;
     VstInt32 getVendorVersion() override { return 1000; }
 
+    // The editor attaches its display data while its window is open (null
+    // detaches); the audio thread then hands scope frames and meters to it.
+    void attachDisplay(EditorDisplay* target) { display.store(target, std::memory_order_release); }
+    // Gives the editor's scope ring with all three ring locks held, or null
+    // when one of them is busy (those taken are released again).
+    ScopeFrame* lockScopeRing(EditorDisplay& target);
+
+    // The editor's window opens (the interval of the current rate) or closes
+    // (the unset marker); both restart the ring at slot 0.
+    void startScopeFeed();
+    void stopScopeFeed();
+
     // For tests and the editor: the changed bits not yet taken by processing.
     std::uint32_t pendingChanges();
     const double* responseGridValues() const { return responseGrid.data(); }
+    const ProcessingEngine& processingEngine() const { return engine; }
+    // Copies the curve if a new one is ready (and marks it taken); never waits.
+    bool takeResponseCurve(std::array<double, kResponsePoints>& curve);
+    const std::array<double, 4>& peakLevelValues() const { return peakLevels; }
+    std::int32_t activeChannelCount() const { return channelCount; }
 
 private:
-    template <typename Sample>
-    void processBlock(Sample** inputs, Sample** outputs, VstInt32 sampleFrames);
-    void computeResponseGrid(double oversampling);
+    enum class Layout { stereo, mono, single };
+    struct NoiseStates {
+        std::uint32_t left = 0, right = 0, mono = 0, single = 0;
+    };
 
+    template <typename Sample>
+    void processBlock(Sample** inputs, Sample** outputs, VstInt32 sampleFrames, NoiseStates& noise);
+    template <typename Sample, Layout layout>
+    void processFrames(Sample** inputs, Sample** outputs, VstInt32 frames, NoiseStates& noise);
+    void applyParameterChanges();
+    void refreshResponseCurve();
+    void handOffToEditor(std::uint32_t stagedFrames);
+    void computeResponseGrid(double oversampling);
+    std::uint32_t scopeIntervalFor(float rate) const;
+
+    ProcessingEngine engine;
     std::int32_t channelCount = 2;
     CriticalSection parameterLock;
     std::array<float, kNumParameters> parameterValues{};
@@ -67,6 +98,15 @@ private:
     std::atomic<std::uint32_t> scopeInterval{kScopeIntervalUnset};
     std::atomic<std::uint32_t> scopeCounter{0};
     std::atomic<std::int32_t> scopeWriteIndex{0};
+    std::uint32_t stagedFrames = 0;
+    std::atomic<EditorDisplay*> display{nullptr};
+    // The host rate as the audio thread reads it: the host may call
+    // setSampleRate from another thread, so it travels through an atomic and
+    // reaches the engine when "Oversample" is re-applied.
+    std::atomic<float> hostRate{44100.0f};
+    // Anti-denormal noise: one generator per loop and precision, per instance.
+    NoiseStates floatNoise;
+    NoiseStates doubleNoise;
     // Each instance edits its own copy of the programs, so that instances on
     // different threads never write shared memory.
     ProgramTable programs = kFactoryPrograms;

@@ -1,0 +1,148 @@
+#include "dsp/TriodeStage.h"
+
+namespace {
+// Input voltage of table node j: -150 V at node 0 to +150 V at the last node.
+double gridInput(int j)
+{
+    const double span = TriodeStage::inputSpan;
+    const double last = TriodeStage::lastTableIndex;
+    return span * j / last - span * (last - j) / last;
+}
+
+// The plate falling to this share of the supply marks the start of conduction.
+constexpr double conductionPlateShare = 0.95;
+// Input of the second conduction probe, 7.5 V below the top of the range.
+constexpr double slopeProbeInput = 142.5;
+} // namespace
+
+TriodeStage::TriodeStage()
+{
+    resetNodes(-1);
+}
+
+void TriodeStage::resetNodes(int channel)
+{
+    const NodeVoltages start{circuit.supplyVoltage * 0.5, 0.0, 0.0};
+    if (channel < 0)
+        nodeVoltages.fill(start);
+    else if (static_cast<unsigned>(channel) < static_cast<unsigned>(stageChannels))
+        nodeVoltages[static_cast<unsigned>(channel)] = start;
+}
+
+void TriodeStage::rebuildTables()
+{
+    circuit.updateDerivedValues(stageRate);
+    sweepCircuit();
+
+    const double vq = restCathodeVoltage;
+    const double restPosition = (inputSpan - thresholdShift * vq) / (2.0 * inputSpan);
+    restOutput = readTable(plateTableHigh, restPosition) * (vq + probeCathodeVoltage) / (2.0 * probeCathodeVoltage) +
+                 readTable(plateTableLow, restPosition) * (probeCathodeVoltage - vq) / (2.0 * probeCathodeVoltage);
+}
+
+void TriodeStage::restCathodes()
+{
+    for (NodeVoltages& nodes : nodeVoltages)
+        nodes.cathode = restCathodeVoltage;
+}
+
+double TriodeStage::solveCounted(double inputVoltage, double previousCathode, NodeVoltages& nodes)
+{
+    const double plate = circuit.solveCircuit(inputVoltage, previousCathode, nodes);
+    ++rebuildSolveCount;
+    rebuildIterationCount += circuit.lastIterationCount;
+    return plate;
+}
+
+// Every pass starts from the plate at half the supply and the given cathode
+// and grid, then warm-starts each solve from the one before.
+void TriodeStage::prepareSweep(NodeVoltages& nodes, double cathode, double grid) const
+{
+    nodes.plate = circuit.supplyVoltage * 0.5;
+    nodes.grid = grid;
+    nodes.cathode = cathode;
+}
+
+double TriodeStage::conductionThreshold(double cathode)
+{
+    NodeVoltages nodes;
+    prepareSweep(nodes, cathode, -inputSpan);
+    const double target = conductionPlateShare * circuit.supplyVoltage;
+
+    // With no crossing the line runs from the last point through (0 V, 0 V);
+    // a crossing at the first point takes (0 V, 0 V) as the point before it.
+    double previousInput = 0.0;
+    double previousPlate = 0.0;
+    double input = 0.0;
+    double plate = 0.0;
+    bool crossed = false;
+    for (int j = 0; j < tableSize; ++j) {
+        input = gridInput(j);
+        plate = solveCounted(input, cathode, nodes);
+        if (plate < target) {
+            crossed = true;
+            break;
+        }
+        previousInput = input;
+        previousPlate = plate;
+    }
+    if (!crossed) {
+        input = 0.0;
+        plate = 0.0;
+    }
+    return previousInput + (target - previousPlate) * (input - previousInput) / (plate - previousPlate);
+}
+
+void TriodeStage::sweepCircuit()
+{
+    rebuildSolveCount = 0;
+    rebuildIterationCount = 0;
+    const double vp = probeCathodeVoltage;
+    const double span = 2.0 * vp;
+
+    thresholdLow = conductionThreshold(-vp);
+    thresholdHigh = conductionThreshold(vp);
+    thresholdShift = (thresholdHigh - thresholdLow) / span;
+    const double tableShift = vp * thresholdShift;
+
+    NodeVoltages nodes;
+    prepareSweep(nodes, -vp, -inputSpan);
+    for (int j = 0; j < tableSize; ++j)
+        plateTableLow[static_cast<unsigned>(j)] = solveCounted(gridInput(j) - tableShift, -vp, nodes);
+
+    prepareSweep(nodes, vp, -inputSpan);
+    for (int j = 0; j < tableSize; ++j)
+        plateTableHigh[static_cast<unsigned>(j)] = solveCounted(gridInput(j) + tableShift, vp, nodes);
+
+    // From 0 V the solved cathode is the step itself.
+    prepareSweep(nodes, 0.0, -inputSpan);
+    for (int j = 0; j < tableSize; ++j) {
+        solveCounted(gridInput(j), 0.0, nodes);
+        cathodeStepTable[static_cast<unsigned>(j)] = nodes.cathode;
+    }
+
+    // Cut off, the cathode only discharges through its resistor: the step is
+    // linear in the cathode voltage.
+    prepareSweep(nodes, -vp, -inputSpan);
+    solveCounted(-inputSpan, -vp, nodes);
+    const double stepFromLow = nodes.cathode - (-vp);
+    prepareSweep(nodes, vp, -inputSpan);
+    solveCounted(-inputSpan, vp, nodes);
+    const double stepFromHigh = nodes.cathode - vp;
+    cathodeDecay = (stepFromHigh - stepFromLow) / span;
+
+    // Conducting at the top of the range, with the grid started high: the
+    // cathode's response to its own voltage, expressed as input volts.
+    prepareSweep(nodes, -vp, inputSpan);
+    solveCounted(inputSpan, -vp, nodes);
+    const double responseLow = (nodes.cathode + vp) + vp * cathodeDecay;
+    prepareSweep(nodes, vp, inputSpan);
+    solveCounted(inputSpan, vp, nodes);
+    const double responseHigh = (nodes.cathode - vp) - vp * cathodeDecay;
+    prepareSweep(nodes, vp, inputSpan);
+    solveCounted(slopeProbeInput, vp, nodes);
+    const double responseHighBelow = (nodes.cathode - vp) - vp * cathodeDecay;
+
+    const double inputSlope = (responseHigh - responseHighBelow) / (inputSpan - slopeProbeInput);
+    cathodeInputShift = ((responseHigh - responseLow) / inputSlope) / span;
+}
