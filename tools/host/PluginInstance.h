@@ -29,6 +29,14 @@ public:
     float parameter(VstInt32 index) { return effect->getParameter(effect, index); }
     void setParameter(VstInt32 index, float value) { effect->setParameter(effect, index, value); }
     void setProgram(VstInt32 program) { dispatch(effSetProgram, 0, program); }
+    void process(float** inputs, float** outputs, VstInt32 frames)
+    {
+        effect->processReplacing(effect, inputs, outputs, frames);
+    }
+    void process(double** inputs, double** outputs, VstInt32 frames)
+    {
+        effect->processDoubleReplacing(effect, inputs, outputs, frames);
+    }
 
 private:
     AEffect* effect = nullptr;

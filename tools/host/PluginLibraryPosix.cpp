@@ -16,7 +16,7 @@ bool PluginLibrary::load(const std::string& path)
     handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* reason = dlerror();
-        lastError = reason ? reason : "cannot load " + path;
+        lastError = "cannot load " + path + (reason ? std::string(" (") + reason + ")" : std::string());
         return false;
     }
     void* symbol = dlsym(handle, "VSTPluginMain");
