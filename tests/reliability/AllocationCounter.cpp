@@ -37,22 +37,58 @@ void release(void* pointer)
     std::free(block);
 }
 
-}  // namespace
+} // namespace
 
 namespace allocation {
 
-ThreadCounts thisThread() { return {threadAllocations, threadFrees}; }
-long long outstandingBytes() { return bytesOutstanding.load(std::memory_order_relaxed); }
+ThreadCounts thisThread()
+{
+    return {threadAllocations, threadFrees};
+}
+long long outstandingBytes()
+{
+    return bytesOutstanding.load(std::memory_order_relaxed);
+}
 
-}  // namespace allocation
+} // namespace allocation
 
-void* operator new(std::size_t size) { return allocate(size, true); }
-void* operator new[](std::size_t size) { return allocate(size, true); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, false); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, false); }
-void operator delete(void* pointer) noexcept { release(pointer); }
-void operator delete[](void* pointer) noexcept { release(pointer); }
-void operator delete(void* pointer, std::size_t) noexcept { release(pointer); }
-void operator delete[](void* pointer, std::size_t) noexcept { release(pointer); }
-void operator delete(void* pointer, const std::nothrow_t&) noexcept { release(pointer); }
-void operator delete[](void* pointer, const std::nothrow_t&) noexcept { release(pointer); }
+void* operator new(std::size_t size)
+{
+    return allocate(size, true);
+}
+void* operator new[](std::size_t size)
+{
+    return allocate(size, true);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size, false);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size, false);
+}
+void operator delete(void* pointer) noexcept
+{
+    release(pointer);
+}
+void operator delete[](void* pointer) noexcept
+{
+    release(pointer);
+}
+void operator delete(void* pointer, std::size_t) noexcept
+{
+    release(pointer);
+}
+void operator delete[](void* pointer, std::size_t) noexcept
+{
+    release(pointer);
+}
+void operator delete(void* pointer, const std::nothrow_t&) noexcept
+{
+    release(pointer);
+}
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept
+{
+    release(pointer);
+}

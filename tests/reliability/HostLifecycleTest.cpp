@@ -8,7 +8,10 @@
 
 namespace {
 
-bool isClean(float sample) { return std::isfinite(sample) && (sample == 0.0f || std::isnormal(sample)); }
+bool isClean(float sample)
+{
+    return std::isfinite(sample) && (sample == 0.0f || std::isnormal(sample));
+}
 
 // One stereo block through the record; false if any output is NaN, infinite or subnormal.
 bool processBlock(AEffect* effect, int frames, float level = 0.3f)
@@ -66,7 +69,7 @@ TEST(HostLifecycle, OutOfOrderCallsAreServed)
     host.dispatch(effOpen);
     host.dispatch(effOpen);
     EXPECT_TRUE(processBlock(host.effect, 64));
-    host.dispatch(effClose);  // the trampoline deletes the instance
+    host.dispatch(effClose); // the trampoline deletes the instance
     host.effect = nullptr;
 
     // Rate and block size after processing started, and never at all.
@@ -124,4 +127,4 @@ TEST(HostLifecycle, ReentrantHostCallbacksDoNotDeadlock)
     reentrantEffect->dispatcher(reentrantEffect, effClose, 0, 0, nullptr, 0.0f);
 }
 
-}  // namespace
+} // namespace

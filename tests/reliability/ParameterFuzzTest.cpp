@@ -47,4 +47,4 @@ TEST(ParameterFuzz, AnyValueIsStoredWithinTheUnitRangeAndDisplaysFitTheirField)
     }
 }
 
-}  // namespace
+} // namespace

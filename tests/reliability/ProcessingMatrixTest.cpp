@@ -10,14 +10,12 @@
 
 namespace {
 
-template <typename Sample>
-bool isClean(Sample sample)
+template <typename Sample> bool isClean(Sample sample)
 {
     return std::isfinite(sample) && (sample == 0 || std::isnormal(sample));
 }
 
-template <typename Sample>
-void process(AEffect* effect, Sample** inputs, Sample** outputs, VstInt32 frames)
+template <typename Sample> void process(AEffect* effect, Sample** inputs, Sample** outputs, VstInt32 frames)
 {
     if constexpr (sizeof(Sample) == sizeof(float))
         effect->processReplacing(effect, inputs, outputs, frames);
@@ -33,7 +31,7 @@ std::string runConfiguration(float rate, VstInt32 blockSize, int mode, bool over
     host.dispatch(effSetSampleRate, 0, 0, nullptr, rate);
     host.dispatch(effSetBlockSize, 0, blockSize);
     host.dispatch(effMainsChanged, 0, 1);
-    host.set(6, 1.0f);  // stereo
+    host.set(6, 1.0f); // stereo
     host.set(3, (static_cast<float>(mode) + 0.5f) / 4.0f);
     host.set(7, oversample ? 1.0f : 0.0f);
     host.set(4, 0.8f);
@@ -51,8 +49,8 @@ std::string runConfiguration(float rate, VstInt32 blockSize, int mode, bool over
     std::vector<Sample> left(capacity), right(capacity), outLeft(capacity), outRight(capacity);
     std::vector<Sample> placeLeft(capacity), placeRight(capacity);
     std::uniform_real_distribution<double> noise(-0.6, 0.6);
-    const VstInt32 frameCounts[] = {0, blockSize, static_cast<VstInt32>(random() % static_cast<unsigned>(blockSize)) + 1,
-                                    2 * blockSize};
+    const VstInt32 frameCounts[] = {
+        0, blockSize, static_cast<VstInt32>(random() % static_cast<unsigned>(blockSize)) + 1, 2 * blockSize};
     std::size_t phase = 0;
     for (VstInt32 requested : frameCounts) {
         for (std::size_t i = 0; i < capacity; ++i, ++phase) {
@@ -98,7 +96,8 @@ TEST_P(ProcessingMatrix, EveryBlockSizeModeAndPrecisionStaysClean)
                 const std::string where = "rate " + std::to_string(rate) + ", block " + std::to_string(blockSize) +
                                           ", mode " + std::to_string(mode) + (oversample ? ", 16x" : ", 1x");
                 EXPECT_EQ(runConfiguration<float>(rate, blockSize, mode, oversample, random), "") << where << ", float";
-                EXPECT_EQ(runConfiguration<double>(rate, blockSize, mode, oversample, random), "") << where << ", double";
+                EXPECT_EQ(runConfiguration<double>(rate, blockSize, mode, oversample, random), "")
+                    << where << ", double";
             }
         }
     }
@@ -133,7 +132,8 @@ TEST(BadSignal, ASecondOfGarbageThenMusicComesOutFiniteAtOnce)
         }
         host.effect->processReplacing(host.effect, inputs, outputs, 441);
         for (std::size_t i = 0; i < 441; ++i) {
-            ASSERT_TRUE(std::isfinite(outLeft[i]) && std::isfinite(outRight[i])) << "program " << program << " frame " << i;
+            ASSERT_TRUE(std::isfinite(outLeft[i]) && std::isfinite(outRight[i]))
+                << "program " << program << " frame " << i;
         }
     }
 }
@@ -156,4 +156,4 @@ TEST(BadSignal, SubnormalInputGivesNoSubnormalOutput)
     }
 }
 
-}  // namespace
+} // namespace

@@ -78,8 +78,15 @@ class Layout:
     def __init__(self, g):
         self.g = g
         self.centre = (g.kDialCenterX + 0.5, g.kDialCenterY + 0.5)
-        self.sections = [(6, SECTION_TOP, 200, SECTION_BOTTOM), (206, SECTION_TOP, 400, SECTION_BOTTOM),
-                         (406, SECTION_TOP, 600, SECTION_BOTTOM)]
+        # The BOOST plate starts further left than symmetry would put it: the
+        # upright meter names need the strip between its edge and the meters.
+        self.sections = [(5, SECTION_TOP, 200, SECTION_BOTTOM), (204, SECTION_TOP, 399, SECTION_BOTTOM),
+                         (403, SECTION_TOP, 601, SECTION_BOTTOM)]
+        # Headings centre on what the plates hold: the response display, the
+        # gap between the two XY displays, the meters.
+        self.header_centres = [g.kScopeResponseX + g.kScopeResponseWidth / 2,
+                               (g.kScopeTubeX + g.kScopeSquareSize + g.kScopeTapeX) / 2,
+                               g.kMeterX + g.kMeterWidth / 2]
         self.ring0 = sg.ring0_rule(g)
         self.character = sg.character_rule(g)
         self.mode = sg.mode_rule(g)
@@ -263,13 +270,19 @@ def draw_panel(layout):
                        ("mode", [led for led in layout.selector_leds if led.mode_segment is not None])):
         cx, cy = layout.ring_centre_on_panel(kind)
         first, last = leds[0].angle, leds[-1].angle
-        canvas.fill(canvas.arc_mask(cx, cy, layout.selector_radius, first, last, 1.2), (0, 0, 0), 0.55)
+        radius = layout.selector_radius - layout.selector_bezel - 3.5
+        groove = canvas.arc_mask(cx, cy, radius, first, last, 1.0)
+        for led in leds:
+            x, y = math.cos(led.angle), math.sin(led.angle)
+            groove = ImageChops.add(groove, canvas.line_mask(
+                [(cx + radius * x, cy + radius * y), (cx + (radius + 2.5) * x, cy + (radius + 2.5) * y)], 1.0))
+        canvas.fill(canvas.shift(groove, 0, 1), BEVEL_LIGHT, 0.10)
+        canvas.fill(groove, (0, 0, 0), 0.6)
     image = Image.alpha_composite(image, canvas.downscaled())
 
     headers = ["CHARACTER", "SATURATION", "BOOST"]
     header_font = font("bold", 10)
-    for (left, top, right, _), header in zip(layout.sections, headers):
-        centre = (left + right) / 2
+    for (left, top, right, _), centre, header in zip(layout.sections, layout.header_centres, headers):
         baseline = top + 17
         image = draw_label(image, (centre, baseline), header, header_font, TEXT, anchor="ms", spacing=2.0,
                            shadow=TEXT_SHADOW)
@@ -283,7 +296,7 @@ def draw_panel(layout):
         image = Image.alpha_composite(image, rule)
 
     label_font = font("regular", 11)
-    small_font = font("regular", 10)
+    small_font = font("regular", 9)
     # Selector names beside their LEDs.
     for kind, names in (("character", CHARACTER_NAMES), ("mode", MODE_NAMES)):
         ox, oy = layout.dial_origin(kind)
@@ -299,8 +312,10 @@ def draw_panel(layout):
         image = draw_label(image, (cx, SECTION_BOTTOM - 7), name, label_font, TEXT, anchor="ms", shadow=TEXT_SHADOW)
     # Meter names read upwards in the strip left of the meters.
     for y, name in ((g.kMeterInputY, "input"), (g.kMeterOutputY, "output")):
-        image = draw_rotated_label(image, (g.kMeterX - 8.5, y + g.kMeterHeight / 2), name, small_font, TEXT_DIM,
-                                   shadow=TEXT_SHADOW)
+        strip_left = layout.sections[2][0] + 2
+        strip_right = g.kMeterX - 2
+        image = draw_rotated_label(image, ((strip_left + strip_right) / 2, y + g.kMeterHeight / 2), name, small_font,
+                                   TEXT_DIM, shadow=TEXT_SHADOW)
     return image
 
 
@@ -309,6 +324,16 @@ def draw_panel(layout):
 
 def knob_and_track(layout, width):
     """Knob body and the dark track of ring 0, identical on every dial."""
+    key = (id(layout), width)
+    if key not in _KNOB_CACHE:
+        _KNOB_CACHE[key] = _draw_knob_and_track(layout, width)
+    return _KNOB_CACHE[key].copy()
+
+
+_KNOB_CACHE = {}
+
+
+def _draw_knob_and_track(layout, width):
     g = layout.g
     cx, cy = layout.centre
     canvas = Canvas(width, g.kDialHeight)
@@ -328,7 +353,7 @@ def knob_and_track(layout, width):
         level = 24 + 22 * light + 10 * ridge * (0.4 + light)
         return (int(level), int(level * 0.97), int(level * 0.93), 255)
 
-    canvas.fill(canvas.circle_mask(cx, cy, radius), canvas.angular_paint(cx, cy, skirt))
+    canvas.fill(canvas.circle_mask(cx, cy, radius), canvas.angular_paint(cx, cy, radius, skirt))
     cap = radius - 5.0
 
     def machined(angle, distance):
@@ -338,7 +363,7 @@ def knob_and_track(layout, width):
         return (int(level), int(level * 0.98), int(level * 0.95), 255)
 
     canvas.fill(canvas.circle_mask(cx, cy, cap + 0.8), (10, 10, 10))
-    canvas.fill(canvas.circle_mask(cx, cy, cap), canvas.angular_paint(cx, cy, machined))
+    canvas.fill(canvas.circle_mask(cx, cy, cap), canvas.angular_paint(cx, cy, cap, machined))
     top_rim = ImageChops.subtract(canvas.circle_mask(cx, cy, cap), canvas.circle_mask(cx, cy + 0.8, cap))
     canvas.fill(top_rim, BEVEL_LIGHT, 0.35)
     canvas.fill(canvas.circle_mask(cx, cy, 2.2), (18, 18, 18))
@@ -511,7 +536,8 @@ def draw_response_face(g):
         dotted_line(draw, ((column_of(frequency), top), (column_of(frequency), bottom)), GRID_MINOR)
     for frequency in (100, 1000, 10000):
         draw.line([(column_of(frequency), top), (column_of(frequency), bottom)], fill=rgba(GRID))
-    for decibels in (20, 10, -10):
+    # -20 dB falls on the frame's bottom row, just outside the plot.
+    for decibels in (20, 10, -10, -20):
         draw.line([(left, row_of(decibels)), (right, row_of(decibels))], fill=rgba(GRID))
     draw.line([(left, row_of(0)), (right, row_of(0))], fill=rgba(GRID_MAIN))
     tiny = font("regular", 8)
@@ -599,7 +625,7 @@ def draw_meter(g, lit, scale):
     return image
 
 
-INPUT_SCALE = (36.666666666666664, [(-30, "-30"), (-20, "-20"), (-10, "-10"), (-6, "-6"), (-3, "-3"), (0, "0")])
+INPUT_SCALE = (36.666666666666664, [(-30, "-30"), (-20, "-20"), (-10, "-10"), (0, "0")])
 OUTPUT_SCALE = (16.666666666666668, [(-10, "-10"), (0, "0"), (10, "+10"), (20, "+20")])
 
 

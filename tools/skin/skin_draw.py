@@ -138,18 +138,25 @@ class Canvas:
         column.putdata(pixels)
         return column.resize(self.image.size, Image.NEAREST)
 
-    def angular_paint(self, cx, cy, colour_at):
-        """Full-size RGBA image coloured by colour_at(angle, distance)."""
+    def angular_paint(self, cx, cy, radius, colour_at):
+        """Full-size RGBA image coloured by colour_at(angle, distance) inside
+        the given radius (a pixel beyond it) and transparent outside."""
         w, h = self.image.size
         s = SUPERSAMPLING
+        image = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+        left = max(0, int((cx - radius - 1) * s))
+        top = max(0, int((cy - radius - 1) * s))
+        right = min(w, int(math.ceil((cx + radius + 1) * s)))
+        bottom = min(h, int(math.ceil((cy + radius + 1) * s)))
         pixels = []
-        for row in range(h):
+        for row in range(top, bottom):
             y = (row + 0.5) / s - cy
-            for col in range(w):
+            for col in range(left, right):
                 x = (col + 0.5) / s - cx
                 pixels.append(colour_at(math.atan2(y, x), math.hypot(x, y)))
-        image = Image.new("RGBA", (w, h))
-        image.putdata(pixels)
+        patch = Image.new("RGBA", (right - left, bottom - top))
+        patch.putdata(pixels)
+        image.paste(patch, (left, top))
         return image
 
     def text(self, position, string, text_font, colour, anchor="ls", spacing=0.0):

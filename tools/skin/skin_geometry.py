@@ -100,12 +100,13 @@ class DialRingRule:
         return None
 
     def lit_steps(self, value):
-        """Which steps (fill mode) or the one segment that a 0..100 value lights."""
+        """Which steps (fill mode, step 0 being the start ray) or the one
+        segment that a 0..100 value lights."""
         fraction = f32(value * f32(0.01))
         n = self.steps
         if self.fill_mode:
             k = min(int(f32(fraction * (n + 1))), n)
-            return set(range(1, k + 1))
+            return set(range(0, k + 1))
         return {min(int(f32(fraction * n)), n - 1)}
 
 
