@@ -1,8 +1,11 @@
 #include "effect/BoosterEffect.h"
 
+#include "host/AEffEditor.h"
+
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -30,7 +33,8 @@ bool indexInRange(VstInt32 index)
 
 } // namespace
 
-BoosterEffect::BoosterEffect(audioMasterCallback host) : AudioEffectX(host, kNumPrograms, kNumParameters)
+BoosterEffect::BoosterEffect(audioMasterCallback host, EditorFactory makeEditor)
+    : AudioEffectX(host, kNumPrograms, kNumParameters)
 {
     computeResponseGrid(1.0);
 
@@ -49,10 +53,17 @@ BoosterEffect::BoosterEffect(audioMasterCallback host) : AudioEffectX(host, kNum
     canDoubleReplacing(true);
     setUniqueID(kBoosterUniqueId);
     setInitialDelay(0);
+
+    // Last: an editor that fails to appear leaves an instance without one.
+    if (makeEditor)
+        makeEditor(this);
 }
 
 BoosterEffect::~BoosterEffect()
 {
+    // The editor goes first, while everything it detaches itself from still exists.
+    delete editor;
+
     // Let a setParameter or getParameter still running on another thread leave the lock.
     parameterLock.enter();
     parameterLock.leave();
@@ -334,12 +345,28 @@ ScopeFrame* BoosterEffect::lockScopeRing(EditorDisplay& target)
     return target.scopeRing.data();
 }
 
+void BoosterEffect::detachDisplay()
+{
+    display.store(nullptr, std::memory_order_seq_cst);
+    // A processing call that saw the old pointer finishes its hand-off first.
+    while (handOffActive.load(std::memory_order_seq_cst))
+        std::this_thread::yield();
+}
+
 void BoosterEffect::handOffToEditor(std::uint32_t framesStaged)
 {
-    EditorDisplay* target = display.load(std::memory_order_acquire);
-    if (!target || scopeInterval.load(std::memory_order_relaxed) == kScopeIntervalUnset)
-        return;
-    if (ScopeFrame* ring = lockScopeRing(*target)) {
+    // Announce the hand-off before looking at the pointer: detachDisplay
+    // clears the pointer before waiting for the announcement to end.
+    handOffActive.store(true, std::memory_order_seq_cst);
+    EditorDisplay* target = display.load(std::memory_order_seq_cst);
+    if (target && scopeInterval.load(std::memory_order_relaxed) != kScopeIntervalUnset)
+        handOffTo(*target, framesStaged);
+    handOffActive.store(false, std::memory_order_seq_cst);
+}
+
+void BoosterEffect::handOffTo(EditorDisplay& target, std::uint32_t framesStaged)
+{
+    if (ScopeFrame* ring = lockScopeRing(target)) {
         std::int32_t writeIndex = scopeWriteIndex.load(std::memory_order_relaxed);
         for (std::uint32_t i = 0; i < framesStaged; ++i) {
             // Point 2 of each slot belongs to the editor.
@@ -348,12 +375,12 @@ void BoosterEffect::handOffToEditor(std::uint32_t framesStaged)
             writeIndex = (writeIndex + 1) % kScopeRingSize;
         }
         scopeWriteIndex.store(writeIndex, std::memory_order_relaxed);
-        for (CriticalSection& lock : target->ringLocks)
+        for (CriticalSection& lock : target.ringLocks)
             lock.leave();
     }
-    if (target->meterLock.tryEnter()) {
-        target->meterLevels = peakLevels;
-        target->meterLock.leave();
+    if (target.meterLock.tryEnter()) {
+        target.meterLevels = peakLevels;
+        target.meterLock.leave();
     }
 }
 

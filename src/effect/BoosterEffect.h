@@ -18,9 +18,14 @@ constexpr int kResponsePoints = 173;
 constexpr VstInt32 kBoosterUniqueId = fourCharCode('Q', 'm', '4', 'T');
 constexpr std::uint32_t kScopeIntervalUnset = 0xffffffffu;
 
+class BoosterEffect;
+// Makes the effect's editor, which attaches itself; null where there is none.
+using EditorFactory = AEffEditor* (*)(BoosterEffect* effect);
+
 class BoosterEffect : public AudioEffectX {
 public:
-    explicit BoosterEffect(audioMasterCallback host);
+    // The editor, if a factory is given, is created last and attaches itself.
+    explicit BoosterEffect(audioMasterCallback host, EditorFactory makeEditor = nullptr);
     ~BoosterEffect() override;
 
     void setSampleRate(float newRate) override;
@@ -44,9 +49,13 @@ public:
     bool getProductString(char* text) override;
     VstInt32 getVendorVersion() override { return 1000; }
 
-    // The editor attaches its display data while its window is open (null
-    // detaches); the audio thread then hands scope frames and meters to it.
-    void attachDisplay(EditorDisplay* target) { display.store(target, std::memory_order_release); }
+    // The editor attaches its display data for its lifetime; the audio thread
+    // hands scope frames and meters to it while the window is open.
+    void attachDisplay(EditorDisplay* target) { display.store(target, std::memory_order_seq_cst); }
+    // Detaches the display data and returns once no processing call is still
+    // handing off to it, so the caller may destroy it. Never call it from the
+    // audio thread.
+    void detachDisplay();
     // Gives the editor's scope ring with all three ring locks held, or null
     // when one of them is busy (those taken are released again).
     ScopeFrame* lockScopeRing(EditorDisplay& target);
@@ -78,6 +87,7 @@ private:
     void applyParameterChanges();
     void refreshResponseCurve();
     void handOffToEditor(std::uint32_t stagedFrames);
+    void handOffTo(EditorDisplay& target, std::uint32_t stagedFrames);
     void computeResponseGrid(double oversampling);
     std::uint32_t scopeIntervalFor(float rate) const;
 
@@ -100,6 +110,7 @@ private:
     std::atomic<std::int32_t> scopeWriteIndex{0};
     std::uint32_t stagedFrames = 0;
     std::atomic<EditorDisplay*> display{nullptr};
+    std::atomic<bool> handOffActive{false};
     // The host rate as the audio thread reads it: the host may call
     // setSampleRate from another thread, so it travels through an atomic and
     // reaches the engine when "Oversample" is re-applied.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -40,7 +41,8 @@ TEST(Concurrency, HostEditorAndAudioThreadsShareTheEffect)
         long phase = 0;
         while (running.load(std::memory_order_relaxed)) {
             for (int i = 0; i < 64; ++i, ++phase) {
-                left[static_cast<std::size_t>(i)] = static_cast<float>(0.5 * std::sin(0.05 * static_cast<double>(phase)));
+                left[static_cast<std::size_t>(i)] =
+                    static_cast<float>(0.5 * std::sin(0.05 * static_cast<double>(phase)));
                 right[static_cast<std::size_t>(i)] = -left[static_cast<std::size_t>(i)];
             }
             host.effect->processReplacing(host.effect, inputs, outputs, 64);
@@ -106,4 +108,39 @@ TEST(Concurrency, HostEditorAndAudioThreadsShareTheEffect)
     EXPECT_GT(editorTicks.load(), 10);
 }
 
-}  // namespace
+} // namespace
+
+namespace {
+
+// An editor coming and going while audio runs: once detachDisplay returns, no
+// processing call may still touch the display data it frees.
+TEST(Concurrency, DisplayDataMayBeFreedOnceDetached)
+{
+    HostedEffect host;
+    host.dispatch(effSetBlockSize, 0, 32);
+    auto& effect = *static_cast<BoosterEffect*>(host.effect->object);
+    effect.startScopeFeed();
+    std::atomic<bool> running{true};
+    std::thread audio([&] {
+        std::vector<float> left(32, 0.5f), right(32, -0.5f), outLeft(32), outRight(32);
+        float* inputs[2] = {left.data(), right.data()};
+        float* outputs[2] = {outLeft.data(), outRight.data()};
+        while (running.load(std::memory_order_relaxed))
+            host.effect->processReplacing(host.effect, inputs, outputs, 32);
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(testSeconds() / 2);
+    int cycles = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        auto display = std::make_unique<EditorDisplay>();
+        effect.attachDisplay(display.get());
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        effect.detachDisplay();
+        display.reset();
+        ++cycles;
+    }
+    running.store(false);
+    audio.join();
+    EXPECT_GT(cycles, 10);
+}
+
+} // namespace

@@ -16,7 +16,7 @@ class PluckedString {
 public:
     PluckedString(double frequency, double sampleRate, double pickPosition, std::uint32_t seed, double loudness)
     {
-        const double period = sampleRate / frequency - 0.5;  // the averaging filter adds half a sample
+        const double period = sampleRate / frequency - 0.5; // the averaging filter adds half a sample
         const auto length = static_cast<std::size_t>(period);
         const double fraction = period - static_cast<double>(length);
         allpassCoefficient = (1.0 - fraction) / (1.0 + fraction);
@@ -29,7 +29,7 @@ public:
         for (double& sample : noise) {
             state = state * 1664525u + 1013904223u;
             const double white = static_cast<double>(state) / 4294967296.0 * 2.0 - 1.0;
-            smoothed += 0.5 * (white - smoothed);  // a pick is not a click
+            smoothed += 0.5 * (white - smoothed); // a pick is not a click
             sample = smoothed;
         }
         for (std::size_t i = 0; i < length; ++i)
@@ -40,7 +40,7 @@ public:
     {
         const double current = line[position];
         const double following = line[(position + 1) % line.size()];
-        const double averaged = 0.4985 * (current + following);  // loss and low-pass per round trip
+        const double averaged = 0.4985 * (current + following); // loss and low-pass per round trip
         const double tuned = allpassCoefficient * (averaged - allpassOutput) + allpassInput;
         allpassInput = averaged;
         allpassOutput = tuned;
@@ -61,20 +61,22 @@ struct Note {
     double startSeconds;
     double midiNote;
     double loudness;
-    double lengthSeconds;  // then muted by the fretting hand
+    double lengthSeconds; // then muted by the fretting hand
 };
 
-double frequencyOf(double midiNote) { return 440.0 * std::pow(2.0, (midiNote - 69.0) / 12.0); }
+double frequencyOf(double midiNote)
+{
+    return 440.0 * std::pow(2.0, (midiNote - 69.0) / 12.0);
+}
 
 // An E minor pentatonic lick over the low E, then an open E major chord, strummed.
 const Note kPhrase[] = {
-    {0.00, 40, 1.0, 1.2},  {0.45, 52, 0.8, 0.4},  {0.75, 55, 0.8, 0.4},  {1.05, 57, 0.9, 0.35},
-    {1.35, 59, 0.85, 0.3}, {1.60, 62, 0.9, 0.55}, {2.10, 64, 1.0, 1.0},  {3.00, 40, 1.0, 3.0},
-    {3.012, 47, 0.9, 3.0}, {3.024, 52, 0.9, 3.0}, {3.036, 56, 0.85, 3.0}, {3.048, 59, 0.8, 3.0},
-    {3.060, 64, 0.8, 3.0},
+    {0.00, 40, 1.0, 1.2},   {0.45, 52, 0.8, 0.4},  {0.75, 55, 0.8, 0.4},  {1.05, 57, 0.9, 0.35}, {1.35, 59, 0.85, 0.3},
+    {1.60, 62, 0.9, 0.55},  {2.10, 64, 1.0, 1.0},  {3.00, 40, 1.0, 3.0},  {3.012, 47, 0.9, 3.0}, {3.024, 52, 0.9, 3.0},
+    {3.036, 56, 0.85, 3.0}, {3.048, 59, 0.8, 3.0}, {3.060, 64, 0.8, 3.0},
 };
 
-}  // namespace
+} // namespace
 
 std::vector<float> synthesizeGuitarPhrase(double sampleRate)
 {

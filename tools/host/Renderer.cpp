@@ -35,7 +35,7 @@ void renderBlocks(PluginInstance& plugin, const AudioBuffer& input, AudioBuffer&
         options.progress(1.0);
 }
 
-}  // namespace
+} // namespace
 
 AudioBuffer renderThrough(PluginInstance& plugin, const AudioBuffer& input, const RenderOptions& options)
 {

@@ -9,7 +9,7 @@
 
 struct AudioBuffer {
     double sampleRate = 44100.0;
-    std::vector<std::vector<double>> channels;  // planar; 1 or 2 channels of equal length
+    std::vector<std::vector<double>> channels; // planar; 1 or 2 channels of equal length
 
     std::size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
 };

@@ -26,7 +26,8 @@ bool readSoundFile(const std::string& path, AudioBuffer& buffer, SoundFileFormat
         return false;
     }
     buffer.sampleRate = info.samplerate;
-    buffer.channels.assign(static_cast<std::size_t>(info.channels), std::vector<double>(static_cast<std::size_t>(read)));
+    buffer.channels.assign(static_cast<std::size_t>(info.channels),
+                           std::vector<double>(static_cast<std::size_t>(read)));
     for (std::size_t i = 0; i < static_cast<std::size_t>(read); ++i)
         for (std::size_t c = 0; c < buffer.channels.size(); ++c)
             buffer.channels[c][i] = interleaved[i * buffer.channels.size() + c];

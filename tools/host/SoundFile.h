@@ -6,7 +6,7 @@
 #include <string>
 
 struct SoundFileFormat {
-    int format = 0;  // libsndfile's major format and subtype; 0: none yet
+    int format = 0; // libsndfile's major format and subtype; 0: none yet
 };
 
 // False with a reason in error when the file cannot be read or has more than

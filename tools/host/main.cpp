@@ -7,6 +7,9 @@
 #if GRINDLEMARK_HAS_SNDFILE
 #include "SoundFile.h"
 #endif
+#if GRINDLEMARK_HAS_EDITOR_HOST
+#include "EditorWindow.h"
+#endif
 
 #include <chrono>
 #include <cmath>
@@ -29,6 +32,8 @@ void printUsage()
     std::fprintf(stderr,
                  "usage: grindlemark-host [--plugin FILE] --info\n"
                  "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
+                 "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
+                 "                        [--screenshot FILE.png [--after MS]]\n"
                  "\n"
                  "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
                  "  --info              print identity, parameters and programs\n"
@@ -39,7 +44,9 @@ void printUsage()
                  "    --double          process in double precision\n"
                  "    --rate HZ         sample rate of the built-in phrase (default 44100)\n"
                  "    --float           write 32-bit float samples instead of the input's format\n"
-                 "    --quiet           no progress display\n",
+                 "    --quiet           no progress display\n"
+                 "  --editor            open the plug-in's editor with the built-in phrase playing (Windows)\n"
+                 "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
                  pluginFileName());
 }
 
@@ -131,7 +138,8 @@ VstInt32 findProgram(PluginInstance& plugin, const std::string& wanted)
     long number = 0;
     if (parseInteger(wanted, number)) {
         if (number < 0 || number >= count)
-            throw CommandError(kUsage, "program " + wanted + " does not exist (0 to " + std::to_string(count - 1) + ")");
+            throw CommandError(kUsage,
+                               "program " + wanted + " does not exist (0 to " + std::to_string(count - 1) + ")");
         return static_cast<VstInt32>(number);
     }
     const VstInt32 current = static_cast<VstInt32>(plugin.dispatch(effGetProgram));
@@ -159,6 +167,21 @@ VstInt32 findParameter(PluginInstance& plugin, const std::string& wanted)
             return i;
     }
     throw CommandError(kUsage, "no parameter is called \"" + wanted + "\"");
+}
+
+void applySettings(PluginInstance& plugin, const std::string& program,
+                   const std::vector<std::pair<std::string, std::string>>& settings)
+{
+    if (!program.empty())
+        plugin.setProgram(findProgram(plugin, program));
+    for (const auto& [name, valueText] : settings) {
+        const VstInt32 index = findParameter(plugin, name);
+        double value = 0.0;
+        if (!parseNumber(valueText, value) || value < 0.0 || value > 1.0)
+            throw CommandError(kUsage,
+                               "the value of " + name + " must be a number from 0 to 1, not \"" + valueText + "\"");
+        plugin.setParameter(index, static_cast<float>(value));
+    }
 }
 
 struct RenderCommand {
@@ -223,6 +246,7 @@ RenderCommand parseRender(const std::vector<std::string>& args)
     return command;
 }
 
+#if GRINDLEMARK_HAS_SNDFILE
 std::string dbText(double db)
 {
     if (!std::isfinite(db))
@@ -231,6 +255,7 @@ std::string dbText(double db)
     std::snprintf(text, sizeof(text), "%.1f", db);
     return text;
 }
+#endif
 
 int render(PluginLibrary& library, const RenderCommand& command)
 {
@@ -253,15 +278,7 @@ int render(PluginLibrary& library, const RenderCommand& command)
     if (!plugin.valid())
         throw CommandError(kFailed, "the plug-in returned no effect");
     // Settings first, then the host's start sequence, as a DAW restoring a session does.
-    if (!command.program.empty())
-        plugin.setProgram(findProgram(plugin, command.program));
-    for (const auto& [name, valueText] : command.settings) {
-        const VstInt32 index = findParameter(plugin, name);
-        double value = 0.0;
-        if (!parseNumber(valueText, value) || value < 0.0 || value > 1.0)
-            throw CommandError(kUsage, "the value of " + name + " must be a number from 0 to 1, not \"" + valueText + "\"");
-        plugin.setParameter(index, static_cast<float>(value));
-    }
+    applySettings(plugin, command.program, command.settings);
     plugin.start(static_cast<float>(input.sampleRate), static_cast<VstInt32>(command.blockSize));
 
     RenderOptions options;
@@ -270,7 +287,9 @@ int render(PluginLibrary& library, const RenderCommand& command)
     const double seconds = static_cast<double>(input.frames()) / input.sampleRate;
     const bool showProgress = !command.quiet && seconds > 20.0 && isatty(fileno(stderr));
     if (showProgress)
-        options.progress = [](double done) { std::fprintf(stderr, "\rrendering %3d%%", static_cast<int>(done * 100.0)); };
+        options.progress = [](double done) {
+            std::fprintf(stderr, "\rrendering %3d%%", static_cast<int>(done * 100.0));
+        };
 
     const auto started = std::chrono::steady_clock::now();
     AudioBuffer output = renderThrough(plugin, input, options);
@@ -285,8 +304,8 @@ int render(PluginLibrary& library, const RenderCommand& command)
     const LevelSummary out = measureLevels(output);
     std::printf("%-22s in %6s / %6s dBFS   out %6s / %6s dBFS   %6.2f s  %6.1fx realtime   %s\n",
                 plugin.programName().c_str(), dbText(in.peakDb).c_str(), dbText(in.rmsDb).c_str(),
-                dbText(out.peakDb).c_str(), dbText(out.rmsDb).c_str(), seconds,
-                elapsed > 0.0 ? seconds / elapsed : 0.0, command.outputPath.c_str());
+                dbText(out.peakDb).c_str(), dbText(out.rmsDb).c_str(), seconds, elapsed > 0.0 ? seconds / elapsed : 0.0,
+                command.outputPath.c_str());
     return 0;
 #else
     (void)library;
@@ -295,7 +314,7 @@ int render(PluginLibrary& library, const RenderCommand& command)
 #endif
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -303,17 +322,42 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     bool info = false;
     bool rendering = false;
+    bool editing = false;
     std::vector<std::string> renderArgs;
+    std::string editorProgram;
+    std::vector<std::pair<std::string, std::string>> editorSettings;
+    std::string screenshotPath;
+    long screenshotAfter = 1500;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
+            auto value = [&]() -> const std::string& {
+                if (i + 1 >= args.size())
+                    throw CommandError(kUsage, args[i] + " needs a value");
+                return args[++i];
+            };
             if (rendering) {
                 renderArgs.push_back(args[i]);
-            } else if (args[i] == "--plugin" && i + 1 < args.size()) {
-                pluginPath = args[++i];
+            } else if (args[i] == "--plugin") {
+                pluginPath = value();
             } else if (args[i] == "--info") {
                 info = true;
             } else if (args[i] == "render") {
                 rendering = true;
+            } else if (args[i] == "--editor") {
+                editing = true;
+            } else if (editing && args[i] == "--program") {
+                editorProgram = value();
+            } else if (editing && args[i] == "--set") {
+                const std::string& setting = value();
+                const auto equals = setting.find('=');
+                if (equals == std::string::npos || equals == 0)
+                    throw CommandError(kUsage, "--set takes NAME=VALUE, not \"" + setting + "\"");
+                editorSettings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
+            } else if (editing && args[i] == "--screenshot") {
+                screenshotPath = value();
+            } else if (editing && args[i] == "--after") {
+                if (!parseInteger(value(), screenshotAfter) || screenshotAfter < 0 || screenshotAfter > 600000)
+                    throw CommandError(kUsage, "--after takes milliseconds from 0 to 600000");
             } else if (args[i] == "--help" || args[i] == "-h") {
                 printUsage();
                 return 0;
@@ -321,8 +365,8 @@ int main(int argc, char** argv)
                 throw CommandError(kUsage, "unknown argument " + args[i]);
             }
         }
-        if (info == rendering)
-            throw CommandError(kUsage, "say --info or render");
+        if (int(info) + int(rendering) + int(editing) != 1)
+            throw CommandError(kUsage, "say one of --info, render or --editor");
         const RenderCommand command = rendering ? parseRender(renderArgs) : RenderCommand{};
 
         PluginLibrary library;
@@ -333,7 +377,17 @@ int main(int argc, char** argv)
         PluginInstance plugin(library.entry());
         if (!plugin.valid())
             throw CommandError(kFailed, pluginPath + " returned no effect");
-        return printInfo(plugin);
+        if (!editing)
+            return printInfo(plugin);
+        applySettings(plugin, editorProgram, editorSettings);
+#if GRINDLEMARK_HAS_EDITOR_HOST
+        EditorOptions options;
+        options.screenshotPath = screenshotPath;
+        options.screenshotAfterMs = static_cast<int>(screenshotAfter);
+        return runEditor(plugin, options);
+#else
+        throw CommandError(kUsage, "this build of the host tool cannot show editors");
+#endif
     } catch (const CommandError& failure) {
         std::fprintf(stderr, "grindlemark-host: %s\n", failure.message.c_str());
         if (failure.status == kUsage)

@@ -12,18 +12,18 @@ constexpr int kPanelHeight = 291;
 // Resource identifiers of the images (resource type "PNG").
 constexpr int kImageAbout = 103;
 constexpr int kImagePanel = 104;
-constexpr int kImageDialCharacter = 105;  // 119 x 92, dial 0 base
-constexpr int kImageDialLeds = 106;       // 119 x 92, every LED of both rings lit
-constexpr int kImageDialDrive = 107;      // 119 x 92, dial 1 base
-constexpr int kImageDialLevel = 108;      // 92 x 92, dial 2 base
-constexpr int kImageScopeResponse = 110;  // 174 x 82
-constexpr int kImageScopeTape = 111;      // 82 x 82
-constexpr int kImageScopeTube = 112;      // 82 x 82
-constexpr int kImageMeterInputOff = 113;  // 168 x 38
+constexpr int kImageDialCharacter = 105; // 119 x 92, dial 0 base
+constexpr int kImageDialLeds = 106;      // 119 x 92, every LED of both rings lit
+constexpr int kImageDialDrive = 107;     // 119 x 92, dial 1 base
+constexpr int kImageDialLevel = 108;     // 92 x 92, dial 2 base
+constexpr int kImageScopeResponse = 110; // 174 x 82
+constexpr int kImageScopeTape = 111;     // 82 x 82
+constexpr int kImageScopeTube = 112;     // 82 x 82
+constexpr int kImageMeterInputOff = 113; // 168 x 38
 constexpr int kImageMeterInputOn = 114;
 constexpr int kImageMeterOutputOff = 115;
 constexpr int kImageMeterOutputOn = 116;
-constexpr int kImageButtonOversample = 123;  // 40 x 72: off frame above the on frame
+constexpr int kImageButtonOversample = 123; // 40 x 72: off frame above the on frame
 constexpr int kImageButtonPower = 124;
 constexpr int kImageButtonStereo = 125;
 constexpr int kImageButtonDownload = 126;
@@ -41,8 +41,8 @@ constexpr float kDialCenterX = 40.0f;
 constexpr float kDialCenterY = 46.0f;
 
 // Ring 0 of every dial: a 34-step arc, y axis pointing down (-pi/2 is up).
-constexpr float kRing0StartAngle = -3.9968040f;  // -229 degrees
-constexpr float kRing0EndAngle = 0.8552114f;     // 49 degrees
+constexpr float kRing0StartAngle = -3.9968040f; // -229 degrees
+constexpr float kRing0EndAngle = 0.8552114f;    // 49 degrees
 constexpr int kRing0Steps = 34;
 constexpr int kRing0InnerRadius = 32;
 constexpr int kRing0OuterRadius = 38;
@@ -53,11 +53,11 @@ constexpr int kRing0OuterRadius = 38;
 constexpr int kRing1InnerRadius = 63;
 constexpr int kRing1OuterRadius = 81;
 constexpr int kCharacterSegments = 6;
-constexpr float kCharacterStartAngle = -3.8048180f;  // -218 degrees
-constexpr float kCharacterEndAngle = -2.4609144f;    // -141 degrees
+constexpr float kCharacterStartAngle = -3.8048180f; // -218 degrees
+constexpr float kCharacterEndAngle = -2.4609144f;   // -141 degrees
 constexpr int kModeSegments = 4;
-constexpr float kModeStartAngle = -3.6128316f;  // -207 degrees
-constexpr float kModeEndAngle = -2.6529005f;    // -152 degrees
+constexpr float kModeStartAngle = -3.6128316f; // -207 degrees
+constexpr float kModeEndAngle = -2.6529005f;   // -152 degrees
 
 // Scopes: all sit at y = 83; the plot is centred, 80 rows high.
 constexpr int kScopeY = 83;
@@ -91,4 +91,4 @@ constexpr int kButtonStereoX = 443;
 constexpr int kButtonDownloadX = 563;
 constexpr int kButtonInfoX = 523;
 
-}  // namespace skin
+} // namespace skin

@@ -1,0 +1,7 @@
+#include "effect/EditorFactory.h"
+
+// Hosts on this platform get the plug-in without an editor of its own.
+AEffEditor* createBoosterEditor(BoosterEffect* /*effect*/)
+{
+    return nullptr;
+}

@@ -1,0 +1,231 @@
+#include "EditorWindow.h"
+
+#include "GuitarPhrase.h"
+
+#include <wincodec.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr char kHostClassName[] = "GrindlemarkHostWindow";
+constexpr UINT_PTR kScreenshotTimer = 1;
+
+// Plays the phrase through the plug-in at the pace of a real audio device.
+class AudioLoop {
+public:
+    AudioLoop(PluginInstance& plugin, const EditorOptions& options)
+        : plugin(plugin), blockSize(options.blockSize), sampleRate(options.sampleRate),
+          phrase(synthesizeGuitarPhrase(options.sampleRate))
+    {
+        thread = std::thread([this] { run(); });
+    }
+    ~AudioLoop()
+    {
+        running.store(false);
+        thread.join();
+    }
+
+private:
+    void run()
+    {
+        std::vector<float> left(static_cast<std::size_t>(blockSize)), right(left.size());
+        std::vector<float> outLeft(left.size()), outRight(left.size());
+        float* inputs[2] = {left.data(), right.data()};
+        float* outputs[2] = {outLeft.data(), outRight.data()};
+        const auto blockTime = std::chrono::duration<double>(blockSize / sampleRate);
+        auto due = std::chrono::steady_clock::now();
+        std::size_t position = 0;
+        while (running.load()) {
+            for (std::size_t i = 0; i < left.size(); ++i, position = (position + 1) % phrase.size()) {
+                left[i] = phrase[position];
+                right[i] = 0.8f * phrase[position];
+            }
+            plugin.process(inputs, outputs, blockSize);
+            due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(blockTime);
+            std::this_thread::sleep_until(due);
+        }
+    }
+
+    PluginInstance& plugin;
+    int blockSize;
+    double sampleRate;
+    std::vector<float> phrase;
+    std::atomic<bool> running{true};
+    std::thread thread;
+};
+
+struct HostWindowState {
+    const EditorOptions* options = nullptr;
+    PluginInstance* plugin = nullptr;
+    bool editorOpen = false;
+    bool screenshotTaken = false;
+    bool screenshotFailed = false;
+};
+
+bool savePng(HBITMAP bitmap, int width, int height, const std::string& path)
+{
+    IWICImagingFactory* factory = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))))
+        return false;
+    bool saved = false;
+    IWICBitmap* image = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    std::wstring widePath(path.begin(), path.end());
+    if (SUCCEEDED(factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, &image)) &&
+        SUCCEEDED(factory->CreateStream(&stream)) &&
+        SUCCEEDED(stream->InitializeFromFilename(widePath.c_str(), GENERIC_WRITE)) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+        SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
+        SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height)))) {
+        WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+        saved = SUCCEEDED(frame->SetPixelFormat(&format)) && SUCCEEDED(frame->WriteSource(image, nullptr)) &&
+                SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    }
+    for (IUnknown* object :
+         {static_cast<IUnknown*>(frame), static_cast<IUnknown*>(encoder), static_cast<IUnknown*>(stream),
+          static_cast<IUnknown*>(image), static_cast<IUnknown*>(factory)})
+        if (object)
+            object->Release();
+    return saved;
+}
+
+// Copies what the window shows on screen, children included.
+bool captureWindow(HWND window, const std::string& path)
+{
+    RECT client{};
+    GetClientRect(window, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    const bool saved = savePng(bitmap, width, height, path);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return saved;
+}
+
+// As hosts do: the editor closes before its parent window goes.
+void closeHostWindow(HWND hwnd, HostWindowState& state)
+{
+    if (state.editorOpen) {
+        state.plugin->dispatch(effEditClose);
+        state.editorOpen = false;
+    }
+    DestroyWindow(hwnd);
+}
+
+LRESULT CALLBACK hostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* state = reinterpret_cast<HostWindowState*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    switch (message) {
+    case WM_TIMER:
+        if (wParam == kScreenshotTimer && state) {
+            KillTimer(hwnd, kScreenshotTimer);
+            state->screenshotFailed = !captureWindow(hwnd, state->options->screenshotPath);
+            state->screenshotTaken = true;
+            closeHostWindow(hwnd, *state);
+        }
+        return 0;
+    case WM_CLOSE:
+        if (state)
+            closeHostWindow(hwnd, *state);
+        else
+            DestroyWindow(hwnd);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+int runEditor(PluginInstance& plugin, const EditorOptions& options)
+{
+    if (!(plugin.record()->flags & effFlagsHasEditor)) {
+        std::fprintf(stderr, "grindlemark-host: the plug-in has no editor\n");
+        return 1;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ERect* rect = nullptr;
+    plugin.dispatch(effEditGetRect, 0, 0, &rect);
+    const int width = rect ? rect->right - rect->left : 0;
+    const int height = rect ? rect->bottom - rect->top : 0;
+    if (width <= 0 || height <= 0) {
+        std::fprintf(stderr, "grindlemark-host: the editor reports no size\n");
+        return 1;
+    }
+
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = hostWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = kHostClassName;
+    RegisterClassA(&windowClass);
+
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    RECT frame{0, 0, width, height};
+    AdjustWindowRect(&frame, style, FALSE);
+    HWND hostWindow = CreateWindowExA(0, kHostClassName, "Grindlemark", style, 40, 40, frame.right - frame.left,
+                                      frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
+    if (!hostWindow) {
+        std::fprintf(stderr, "grindlemark-host: cannot create a window\n");
+        return 1;
+    }
+    HostWindowState state;
+    state.options = &options;
+    state.plugin = &plugin;
+    SetWindowLongPtrA(hostWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+
+    plugin.start(static_cast<float>(options.sampleRate), options.blockSize);
+    if (!plugin.dispatch(effEditOpen, 0, 0, hostWindow)) {
+        std::fprintf(stderr, "grindlemark-host: the editor did not open\n");
+        DestroyWindow(hostWindow);
+        return 1;
+    }
+    state.editorOpen = true;
+    ShowWindow(hostWindow, SW_SHOW);
+    UpdateWindow(hostWindow);
+    if (!options.screenshotPath.empty())
+        SetTimer(hostWindow, kScreenshotTimer, static_cast<UINT>(options.screenshotAfterMs), nullptr);
+
+    {
+        AudioLoop audio(plugin, options);
+        MSG message;
+        while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (state.editorOpen)
+            plugin.dispatch(effEditClose);
+    }
+    UnregisterClassA(kHostClassName, instance);
+    CoUninitialize();
+
+    if (state.screenshotTaken) {
+        if (state.screenshotFailed) {
+            std::fprintf(stderr, "grindlemark-host: cannot write %s\n", options.screenshotPath.c_str());
+            return 1;
+        }
+        std::printf("editor screenshot: %s\n", options.screenshotPath.c_str());
+    }
+    return 0;
+}
