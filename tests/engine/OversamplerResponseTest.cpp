@@ -20,31 +20,31 @@
 
 namespace {
 
-constexpr long hostRate = 44100;
-constexpr long subRate = Oversampler::factor * hostRate;
+constexpr long long hostRate = 44100;
+constexpr long long subRate = Oversampler::factor * hostRate;
 // Host samples run before measuring. The slowest all-pass pole (0.927 per
 // host sample) has decayed by more than 300 dB by then.
 constexpr int settleSamples = 1024;
 constexpr int windowSamples = 4410;
 constexpr double pi = 3.14159265358979323846;
 
-// Phase reduced in integers first, so long runs keep full precision.
-double phaseAt(long n, long hz, long rate)
+// Phase reduced in 64-bit integers first, so long runs keep full precision.
+double phaseAt(long long n, long long hz, long long rate)
 {
     return 2.0 * pi * double((n * hz) % rate) / double(rate);
 }
 
-double sineAt(long n, long hz, long rate)
+double sineAt(long long n, long long hz, long long rate)
 {
     return std::sin(phaseAt(n, hz, rate));
 }
 
 // Complex amplitude of the component at hz, scaled so that a unit sine
 // sin(phase) reads as 1 + 0i.
-std::complex<double> componentAt(const std::vector<double>& signal, long hz, long rate)
+std::complex<double> componentAt(const std::vector<double>& signal, long long hz, long long rate)
 {
     std::complex<double> sum = 0.0;
-    for (long n = 0; n < long(signal.size()); ++n) {
+    for (long long n = 0; n < static_cast<long long>(signal.size()); ++n) {
         const double phase = phaseAt(n, hz, rate);
         sum += signal[n] * std::complex<double>(std::sin(phase), std::cos(phase));
     }
@@ -57,18 +57,18 @@ double toDb(double ratio)
 }
 
 // Level of the component at hz, in dB relative to a unit sine.
-double levelDb(const std::vector<double>& signal, long hz, long rate)
+double levelDb(const std::vector<double>& signal, long long hz, long long rate)
 {
     return toDb(std::abs(componentAt(signal, hz, rate)));
 }
 
 // Level of everything except the component at hz, in dB relative to a unit
 // sine (peak-equivalent of the residual's RMS).
-double residualDb(const std::vector<double>& signal, long hz, long rate)
+double residualDb(const std::vector<double>& signal, long long hz, long long rate)
 {
     const std::complex<double> tone = componentAt(signal, hz, rate);
     double energy = 0.0;
-    for (long n = 0; n < long(signal.size()); ++n) {
+    for (long long n = 0; n < static_cast<long long>(signal.size()); ++n) {
         const double phase = phaseAt(n, hz, rate);
         const double rest = signal[n] - (tone.real() * std::sin(phase) + tone.imag() * std::cos(phase));
         energy += rest * rest;
@@ -87,13 +87,13 @@ double totalDb(const std::vector<double>& signal)
 }
 
 // A unit host-rate sine through upsample16; returns the window's sub-samples.
-std::vector<double> upsampledSine(long hz)
+std::vector<double> upsampledSine(long long hz)
 {
     Oversampler upsampler;
     double subSamples[Oversampler::factor];
     std::vector<double> out;
     out.reserve(std::size_t(windowSamples) * Oversampler::factor);
-    for (long n = 0; n < settleSamples + windowSamples; ++n) {
+    for (long long n = 0; n < settleSamples + windowSamples; ++n) {
         upsampler.upsample16(sineAt(n, hz, hostRate), subSamples);
         if (n >= settleSamples)
             out.insert(out.end(), subSamples, subSamples + Oversampler::factor);
@@ -103,13 +103,13 @@ std::vector<double> upsampledSine(long hz)
 
 // A unit sine at 16x the host rate through downsample16; returns the window's
 // host-rate output.
-std::vector<double> downsampledSine(long hz)
+std::vector<double> downsampledSine(long long hz)
 {
     Oversampler downsampler;
     double subSamples[Oversampler::factor];
     std::vector<double> out;
     out.reserve(windowSamples);
-    for (long n = 0; n < settleSamples + windowSamples; ++n) {
+    for (long long n = 0; n < settleSamples + windowSamples; ++n) {
         for (int k = 0; k < Oversampler::factor; ++k)
             subSamples[k] = sineAt(Oversampler::factor * n + k, hz, subRate);
         const double value = downsampler.downsample16(subSamples);
@@ -126,14 +126,14 @@ struct RoundTrip {
 
 // A unit host-rate sine through upsample16 and straight on through
 // downsample16, as the engine does with an empty chain in between.
-RoundTrip roundTrip(long hz)
+RoundTrip roundTrip(long long hz)
 {
     Oversampler upsampler;
     Oversampler downsampler;
     double subSamples[Oversampler::factor];
     std::vector<double> in;
     std::vector<double> out;
-    for (long n = 0; n < settleSamples + windowSamples; ++n) {
+    for (long long n = 0; n < settleSamples + windowSamples; ++n) {
         const double x = sineAt(n, hz, hostRate);
         upsampler.upsample16(x, subSamples);
         const double y = downsampler.downsample16(subSamples);
@@ -151,7 +151,7 @@ RoundTrip roundTrip(long hz)
 // at fs - f, in dB. The half-band pair is power complementary and the FIR
 // weighs f and fs - f almost alike near fs / 2, so this isolates the
 // half-band's own response at f.
-double halfBandShareDb(const std::vector<double>& upsampled, long hz)
+double halfBandShareDb(const std::vector<double>& upsampled, long long hz)
 {
     const double tone = std::norm(componentAt(upsampled, hz, subRate));
     const double image = std::norm(componentAt(upsampled, hostRate - hz, subRate));
@@ -197,7 +197,7 @@ TEST(OversamplerRoundTrip, TwentyKilohertzLosesAQuarterDecibel)
 
 TEST(OversamplerHalfBand, FlatWithinAHundredthOfADecibelToPoint476OfTheHostRate)
 {
-    for (long hz : {1000L, 10000L, 18000L, 20000L, 20990L}) // 20990 Hz = 0.476 fs
+    for (long long hz : {1000LL, 10000LL, 18000LL, 20000LL, 20990LL}) // 20990 Hz = 0.476 fs
     {
         SCOPED_TRACE(hz);
         EXPECT_GT(halfBandShareDb(upsampledSine(hz), hz), -0.01);
@@ -208,7 +208,7 @@ TEST(OversamplerHalfBand, CrossesOverAtThreeDecibelsAtHalfTheHostRate)
 {
     // 10 Hz below fs / 2: the tone and its image 20 Hz apart carry almost
     // equal shares of the power.
-    const long hz = hostRate / 2 - 10;
+    const long long hz = hostRate / 2 - 10;
     const std::vector<double> upsampled = upsampledSine(hz);
     EXPECT_NEAR(halfBandShareDb(upsampled, hz), -3.0, 0.2);
     EXPECT_NEAR(levelDb(upsampled, hz, subRate), levelDb(upsampled, hostRate - hz, subRate), 0.5);
@@ -216,7 +216,7 @@ TEST(OversamplerHalfBand, CrossesOverAtThreeDecibelsAtHalfTheHostRate)
 
 TEST(OversamplerHalfBand, RejectsAboutFiftyFiveDecibelsAtPoint544OfTheHostRate)
 {
-    const long imageHz = 23990; // 0.544 fs
+    const long long imageHz = 23990; // 0.544 fs
     const std::vector<double> upsampled = upsampledSine(hostRate - imageHz);
     const double rejection = levelDb(upsampled, imageHz, subRate) - levelDb(upsampled, hostRate - imageHz, subRate);
     EXPECT_NEAR(rejection, -55.0, 1.5);
@@ -226,7 +226,7 @@ TEST(OversamplerHalfBand, RejectsAtLeastAHundredDecibelsFromPoint567OfTheHostRat
 {
     // Images from 25010 Hz (0.5671 fs) up to 44090 Hz. The FIR adds a little
     // of its own roll-off here, so this bounds the stage pair.
-    for (long hz : {10L, 1000L, 5000L, 10000L, 15000L, 18000L, 19000L, 19090L}) {
+    for (long long hz : {10LL, 1000LL, 5000LL, 10000LL, 15000LL, 18000LL, 19000LL, 19090LL}) {
         SCOPED_TRACE(hz);
         const std::vector<double> upsampled = upsampledSine(hz);
         EXPECT_LT(levelDb(upsampled, hostRate - hz, subRate) - levelDb(upsampled, hz, subRate), -100.0);
@@ -243,7 +243,7 @@ TEST(OversamplerHalfBand, RejectsAtLeastAHundredDecibelsFromPoint567OfTheHostRat
 TEST(OversamplerFir, PassBandWithinPoint13DecibelsToTwentyKilohertzBothWays)
 {
     // 0.13 dB of the FIR plus at most 0.01 dB of the half-band.
-    for (long hz : {10L, 1000L, 5000L, 10000L, 15000L, 18000L, 19000L, 19500L, 20000L}) {
+    for (long long hz : {10LL, 1000LL, 5000LL, 10000LL, 15000LL, 18000LL, 19000LL, 19500LL, 20000LL}) {
         SCOPED_TRACE(hz);
         EXPECT_LT(std::fabs(levelDb(upsampledSine(hz), hz, subRate)), 0.14);
         EXPECT_LT(std::fabs(levelDb(downsampledSine(hz), hz, hostRate)), 0.14);
@@ -254,7 +254,7 @@ TEST(OversamplerFir, DownsampleAliasesFromSeventyKilohertzUpAreBelowMinus110Deci
 {
     // Up to the 16x Nyquist frequency; the steps of 3070 Hz land aliases all
     // over the host band, including its pass band where only the FIR acts.
-    for (long hz = 70000; hz < subRate / 2; hz += 3070) {
+    for (long long hz = 70000; hz < subRate / 2; hz += 3070) {
         SCOPED_TRACE(hz);
         EXPECT_LT(totalDb(downsampledSine(hz)), -110.0);
     }
@@ -264,7 +264,7 @@ TEST(OversamplerFir, UpsampleImagesFromSeventyKilohertzUpAreBelowMinus110Decibel
 {
     // The first FIR image of a tone at f sits at 2 fs - f, above 70 kHz for
     // f up to 18.2 kHz, and carries the tone's full half-band gain.
-    for (long hz = 10; hz <= 18000; hz += 2000) {
+    for (long long hz = 10; hz <= 18000; hz += 2000) {
         SCOPED_TRACE(hz);
         const std::vector<double> upsampled = upsampledSine(hz);
         EXPECT_LT(levelDb(upsampled, 2 * hostRate - hz, subRate) - levelDb(upsampled, hz, subRate), -110.0);
@@ -276,7 +276,7 @@ TEST(OversamplerFir, UpsampleImagesFromSeventyKilohertzUpAreBelowMinus110Decibel
 
 TEST(OversamplerImageAndAlias, UpsampledTonesUpToEighteenKilohertzAreCleanToAHundredDecibels)
 {
-    for (long hz = 10; hz <= 18000; hz += 2000) {
+    for (long long hz = 10; hz <= 18000; hz += 2000) {
         SCOPED_TRACE(hz);
         EXPECT_LT(residualDb(upsampledSine(hz), hz, subRate), -100.0);
     }
@@ -285,7 +285,7 @@ TEST(OversamplerImageAndAlias, UpsampledTonesUpToEighteenKilohertzAreCleanToAHun
 TEST(OversamplerImageAndAlias, DownsampleRejectsEverythingFromPoint567OfTheHostRateByAHundredDecibels)
 {
     // Covers the FIR's transition band, where the half-band does the work.
-    for (long hz = 25010; hz <= 70000; hz += 1000) {
+    for (long long hz = 25010; hz <= 70000; hz += 1000) {
         SCOPED_TRACE(hz);
         EXPECT_LT(totalDb(downsampledSine(hz)), -100.0);
     }
