@@ -1,0 +1,135 @@
+// The editor opened and closed over and over while audio runs: window and
+// drawing objects, and threads, come back to where they started.
+#include "effect/BoosterEffect.h"
+#include "reliability/AllocationCounter.h"
+#include "support/TestHost.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+int threadCount()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Windows of this thread, children included.
+int windowCount()
+{
+    int count = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM total) -> BOOL {
+            ++*reinterpret_cast<int*>(total);
+            EnumChildWindows(
+                window,
+                [](HWND, LPARAM inner) -> BOOL {
+                    ++*reinterpret_cast<int*>(inner);
+                    return TRUE;
+                },
+                total);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+void pump()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = frameProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "EditorCyclesFrame";
+    RegisterClassA(&windowClass);
+    HWND frame = CreateWindowExA(0, "EditorCyclesFrame", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 340,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(frame, nullptr);
+
+    auto run = [&](int cycles) {
+        HostedEffect first, second;
+        for (HostedEffect* host : {&first, &second})
+            host->dispatch(effSetBlockSize, 0, 64);
+        std::atomic<bool> running{true};
+        std::thread audio([&] {
+            std::vector<float> left(64, 0.4f), right(64, -0.4f), outLeft(64), outRight(64);
+            float* inputs[2] = {left.data(), right.data()};
+            float* outputs[2] = {outLeft.data(), outRight.data()};
+            while (running.load()) {
+                first.effect->processReplacing(first.effect, inputs, outputs, 64);
+                second.effect->processReplacing(second.effect, inputs, outputs, 64);
+                std::this_thread::yield();
+            }
+        });
+        for (int cycle = 0; cycle < cycles; ++cycle) {
+            EXPECT_EQ(first.dispatch(effEditOpen, 0, 0, frame), 1);
+            EXPECT_EQ(second.dispatch(effEditOpen, 0, 0, frame), 1);
+            pump();
+            // Close the two in either order.
+            (cycle % 2 ? first : second).dispatch(effEditClose);
+            (cycle % 2 ? second : first).dispatch(effEditClose);
+            pump();
+        }
+        running.store(false);
+        audio.join();
+    };
+
+    auto forgetHostCalls = [] {
+        recordedHostCalls().clear();
+        recordedHostCalls().shrink_to_fit();
+    };
+    run(3); // lets the system create what it keeps for the process
+    pump();
+    forgetHostCalls();
+    const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    const int threadsBefore = threadCount();
+    const int windowsBefore = windowCount();
+    const long long heapBefore = allocation::outstandingBytes();
+
+    run(100);
+    pump();
+    forgetHostCalls();
+    // Wine reports 0 for both object counts; on Windows they are real.
+    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);
+    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore);
+    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(windowCount(), windowsBefore);
+    EXPECT_EQ(allocation::outstandingBytes(), heapBefore);
+    WNDCLASSA panelClass{};
+    EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "OVKGrindlemarkWndClass", &panelClass));
+    RecordProperty("userObjects", static_cast<int>(userBefore));
+    RecordProperty("gdiObjects", static_cast<int>(gdiBefore));
+
+    DestroyWindow(frame);
+    UnregisterClassA("EditorCyclesFrame", GetModuleHandleA(nullptr));
+    CoUninitialize();
+}
+
+} // namespace
