@@ -29,15 +29,73 @@ void TriodeStage::resetNodes(int channel)
         nodeVoltages[static_cast<unsigned>(channel)] = start;
 }
 
+namespace {
+bool sameCircuitValues(const TriodeCircuit& a, const TriodeCircuit& b)
+{
+    const TriodeModel& m = a.model;
+    const TriodeModel& n = b.model;
+    return m.invMu == n.invMu && m.ex == n.ex && m.kg1 == n.kg1 && m.kp == n.kp && m.kvb == n.kvb &&
+           m.gridOffset == n.gridOffset && a.sourceResistance == b.sourceResistance &&
+           a.stopperResistance == b.stopperResistance && a.leakResistance == b.leakResistance &&
+           a.supplyVoltage == b.supplyVoltage && a.plateResistance == b.plateResistance &&
+           a.loadResistance == b.loadResistance && a.cathodeResistance == b.cathodeResistance &&
+           a.cathodeCapacitance == b.cathodeCapacitance;
+}
+} // namespace
+
+bool TriodeStage::takeCachedTables()
+{
+    for (const TableSet& set : tableCache) {
+        if (!set.valid || set.rate != stageRate || !sameCircuitValues(set.circuit, circuit))
+            continue;
+        thresholdShift = set.thresholdShift;
+        cathodeInputShift = set.cathodeInputShift;
+        cathodeDecay = set.cathodeDecay;
+        restOutput = set.restOutput;
+        thresholdLow = set.thresholdLow;
+        thresholdHigh = set.thresholdHigh;
+        rebuildSolveCount = set.solveCount;
+        rebuildIterationCount = set.iterationCount;
+        plateTableLow = set.plateTableLow;
+        plateTableHigh = set.plateTableHigh;
+        cathodeStepTable = set.cathodeStepTable;
+        return true;
+    }
+    return false;
+}
+
+void TriodeStage::storeCachedTables()
+{
+    TableSet& set = tableCache[static_cast<std::size_t>(nextCacheSlot)];
+    nextCacheSlot = (nextCacheSlot + 1) % static_cast<int>(tableCache.size());
+    set.valid = true;
+    set.rate = stageRate;
+    set.circuit = circuit;
+    set.thresholdShift = thresholdShift;
+    set.cathodeInputShift = cathodeInputShift;
+    set.cathodeDecay = cathodeDecay;
+    set.restOutput = restOutput;
+    set.thresholdLow = thresholdLow;
+    set.thresholdHigh = thresholdHigh;
+    set.solveCount = rebuildSolveCount;
+    set.iterationCount = rebuildIterationCount;
+    set.plateTableLow = plateTableLow;
+    set.plateTableHigh = plateTableHigh;
+    set.cathodeStepTable = cathodeStepTable;
+}
+
 void TriodeStage::rebuildTables()
 {
     circuit.updateDerivedValues(stageRate);
+    if (takeCachedTables())
+        return;
     sweepCircuit();
 
     const double vq = restCathodeVoltage;
     const double restPosition = (inputSpan - thresholdShift * vq) / (2.0 * inputSpan);
     restOutput = readTable(plateTableHigh, restPosition) * (vq + probeCathodeVoltage) / (2.0 * probeCathodeVoltage) +
                  readTable(plateTableLow, restPosition) * (probeCathodeVoltage - vq) / (2.0 * probeCathodeVoltage);
+    storeCachedTables();
 }
 
 void TriodeStage::restCathodes()

@@ -97,6 +97,31 @@ public:
     }
 
 private:
+    // A rebuild is a pure function of the rate and the circuit values, so the
+    // last two results are kept: switching oversampling back and forth then
+    // costs a copy instead of some two thousand circuit solves on the audio
+    // thread.
+    struct TableSet {
+        bool valid = false;
+        double rate = 0.0;
+        TriodeCircuit circuit;
+        double thresholdShift = 0.0;
+        double cathodeInputShift = 0.0;
+        double cathodeDecay = 0.0;
+        double restOutput = 0.0;
+        double thresholdLow = 0.0;
+        double thresholdHigh = 0.0;
+        int solveCount = 0;
+        int iterationCount = 0;
+        Table plateTableLow{};
+        Table plateTableHigh{};
+        Table cathodeStepTable{};
+    };
+    std::array<TableSet, 2> tableCache{};
+    int nextCacheSlot = 0;
+    bool takeCachedTables();
+    void storeCachedTables();
+
     struct TablePoint {
         int below;
         int at;

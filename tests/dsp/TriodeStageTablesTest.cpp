@@ -68,3 +68,35 @@ TEST(TriodeStageTables, RebuildLeavesChannelRecordsAloneAndRepeatsExactly)
     stage.resetNodes(-1);
     EXPECT_TRUE(stage.nodeVoltages[0].plate == 175.0 && stage.nodeVoltages[0].cathode == 0.0);
 }
+
+namespace {
+
+// Rebuilds are reused when the rate and circuit come back, and only then.
+TEST(TriodeStageTables, RebuildingAKnownRateGivesTheSameTablesAndANewCircuitNewOnes)
+{
+    TriodeStage stage;
+    stage.stageRate = 44100.0;
+    stage.rebuildTables();
+    const TriodeStage::Table low = stage.plateTableLow;
+    const TriodeStage::Table step = stage.cathodeStepTable;
+    const double rest = stage.restOutput;
+    stage.stageRate = 705600.0;
+    stage.rebuildTables();
+    EXPECT_NE(stage.cathodeStepTable, step);
+    stage.stageRate = 44100.0;
+    stage.rebuildTables();
+    EXPECT_EQ(stage.plateTableLow, low);
+    EXPECT_EQ(stage.cathodeStepTable, step);
+    EXPECT_EQ(stage.restOutput, rest);
+
+    TriodeStage fresh;
+    fresh.stageRate = 44100.0;
+    fresh.circuit.supplyVoltage = 300.0;
+    fresh.rebuildTables();
+    stage.circuit.supplyVoltage = 300.0;
+    stage.rebuildTables();
+    EXPECT_EQ(stage.plateTableLow, fresh.plateTableLow);
+    EXPECT_NE(stage.plateTableLow, low);
+}
+
+} // namespace
