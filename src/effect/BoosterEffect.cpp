@@ -427,11 +427,21 @@ void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 fr
     std::uint32_t counter = scopeCounter.load(std::memory_order_relaxed);
 
     SampleRecord record{};
+    SampleRecord rightRecord{};
     for (VstInt32 i = 0; i < frames; ++i) {
         const double left = withNoise(guardedInput(static_cast<double>(inLeft[i])), leftNoise);
         followPeak(peakLevels[0], left, peakRelease);
         record = SampleRecord{left, 0.0, 0, 0.0, 0.0, 0.0, 0.0};
-        engine.processSample(record);
+        if (layout == Layout::stereo) {
+            // Both channels of the frame at once; the engine keeps the order
+            // of left before right in everything the two share.
+            const double right = withNoise(guardedInput(static_cast<double>(inRight[i])), noise.right);
+            followPeak(peakLevels[1], right, peakRelease);
+            rightRecord = SampleRecord{right, 0.0, 1, 0.0, 0.0, 0.0, 0.0};
+            engine.processStereoFrame(record, rightRecord);
+        } else {
+            engine.processSample(record);
+        }
         followPeak(peakLevels[2], record.output, peakRelease);
         outLeft[i] = static_cast<Sample>(record.output);
         if (layout == Layout::mono)
@@ -448,12 +458,8 @@ void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 fr
         }
 
         if (layout == Layout::stereo) {
-            const double right = withNoise(guardedInput(static_cast<double>(inRight[i])), noise.right);
-            followPeak(peakLevels[1], right, peakRelease);
-            record = SampleRecord{right, 0.0, 1, 0.0, 0.0, 0.0, 0.0};
-            engine.processSample(record);
-            followPeak(peakLevels[3], record.output, peakRelease);
-            outRight[i] = static_cast<Sample>(record.output);
+            followPeak(peakLevels[3], rightRecord.output, peakRelease);
+            outRight[i] = static_cast<Sample>(rightRecord.output);
         }
     }
     scopeCounter.store(counter, std::memory_order_relaxed);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/LanePair.h"
+
 // One channel's sixteen-fold rate converter, used in one direction only:
 // either as an interpolator (upsample16) or as a decimator (downsample16),
 // never both on the same object.
@@ -76,7 +78,26 @@ public:
     // allocation, no branches on the data.
     inline double downsample16(const double* subSamples);
 
+    // Two channels' interpolators side by side: lane k of x goes through
+    // object `lane0` or `lane1`, and lane k of subSamples[0..15] receives
+    // what that object's upsample16 would give, bit for bit. Audio thread;
+    // no allocation.
+    static inline void upsample16Pair(Oversampler& lane0, Oversampler& lane1, LanePair x, LanePair* subSamples);
+
+    // Two channels' decimators side by side, likewise: lane k of the 16
+    // sub-sample pairs through object k, the result of each in its lane.
+    static inline LanePair downsample16Pair(Oversampler& lane0, Oversampler& lane1, const LanePair* subSamples);
+
 private:
+    // Tap k in both lanes.
+    static inline LanePair tapPair(int k);
+
+    // Both half-band branches of one object on one register: branch A in
+    // lane 0, branch B in lane 1 (their sections sit next to each other in
+    // the memories and in the coefficient table). The same operations as
+    // runAllpassBranches.
+    inline LanePair runAllpassBranchPair(LanePair branches);
+
     // Runs both half-band branches side by side: branch A on inputA, branch B
     // on inputB, each through its four sections; results replace the inputs.
     inline void runAllpassBranches(double& inputA, double& inputB);
@@ -189,4 +210,126 @@ inline double Oversampler::downsample16(const double* subSamples)
     // Branch A takes the later 2x sample, branch B the earlier one.
     runAllpassBranches(later, earlier);
     return (later + earlier) * 0.5;
+}
+
+// The FIR taps, each repeated in both lanes, for the paired operations.
+struct OversamplerTapPairs {
+    alignas(16) double taps[Oversampler::firLength][2];
+};
+
+constexpr OversamplerTapPairs makeOversamplerTapPairs()
+{
+    OversamplerTapPairs pairs{};
+    for (int k = 0; k < Oversampler::firLength; ++k) {
+        pairs.taps[k][0] = Oversampler::interpolationFir[k];
+        pairs.taps[k][1] = Oversampler::interpolationFir[k];
+    }
+    return pairs;
+}
+
+inline constexpr OversamplerTapPairs oversamplerTapPairs = makeOversamplerTapPairs();
+
+inline LanePair Oversampler::tapPair(int k)
+{
+    return LanePair::loadAligned(oversamplerTapPairs.taps[k]);
+}
+
+inline LanePair Oversampler::runAllpassBranchPair(LanePair branches)
+{
+    for (int section = 0; section < allpassSectionsPerBranch; ++section) {
+        const int k = 2 * section;
+        const LanePair x = branches;
+        const LanePair y = LanePair::load(halfBandAllpass + k) * (x - LanePair::load(allpassOutput + k)) +
+                           LanePair::load(allpassInput + k);
+        x.store(allpassInput + k);
+        y.store(allpassOutput + k);
+        branches = y;
+    }
+    return branches;
+}
+
+inline void Oversampler::upsample16Pair(Oversampler& lane0, Oversampler& lane1, LanePair x, LanePair* subSamples)
+{
+    x = x * LanePair::both(8.0);
+
+    // Per object: A (earlier) and B (later) from the same input, stored as
+    // upsample16 stores them.
+    Oversampler* objects[2] = {&lane0, &lane1};
+    const double* newest[2];
+    for (int lane = 0; lane < 2; ++lane) {
+        Oversampler& object = *objects[lane];
+        const LanePair earlierLater = object.runAllpassBranchPair(LanePair::both(x.lane(lane)));
+        object.position = (object.position + historyLength - 2) & (historyLength - 2);
+        double* slot = object.history + object.position;
+        earlierLater.scatter(slot[1], slot[0]);
+        earlierLater.scatter(slot[1 + historyLength], slot[historyLength]);
+        newest[lane] = slot;
+    }
+
+    // recent[i] holds both objects' 2x samples i steps back from the newest.
+    LanePair recent[tapsPerPhase + 1];
+    for (int i = 0; i <= tapsPerPhase; ++i)
+        recent[i] = LanePair::gather(newest[0][i], newest[1][i]);
+
+    // Each sub-sample's sum runs tap by tap in upsample16's order.
+    for (int j = 0; j < firPhases; ++j) {
+        LanePair fromEarlier = tapPair(j) * recent[1];
+        LanePair fromLater = tapPair(j) * recent[0];
+        for (int i = 1; i < tapsPerPhase; ++i) {
+            fromEarlier = fromEarlier + tapPair(firPhases * i + j) * recent[i + 1];
+            fromLater = fromLater + tapPair(firPhases * i + j) * recent[i];
+        }
+        subSamples[j] = fromEarlier;
+        subSamples[firPhases + j] = fromLater;
+    }
+}
+
+inline LanePair Oversampler::downsample16Pair(Oversampler& lane0, Oversampler& lane1, const LanePair* subSamples)
+{
+    const int blockStart0 = lane0.position & (historyLength - factor);
+    const int blockStart1 = lane1.position & (historyLength - factor);
+    double* block0 = lane0.history + blockStart0;
+    double* block1 = lane1.history + blockStart1;
+    // Two sub-samples at a time, turned into two consecutive samples of each lane.
+    for (int i = 0; i < factor; i += 2) {
+        LanePair lane0Samples = subSamples[i];
+        LanePair lane1Samples = subSamples[i + 1];
+        transpose(lane0Samples, lane1Samples);
+        lane0Samples.store(block0 + i);
+        lane0Samples.store(block0 + i + historyLength);
+        lane1Samples.store(block1 + i);
+        lane1Samples.store(block1 + i + historyLength);
+    }
+
+    const double* laterNewest0 = block0 + historyLength + factor - 1;
+    const double* laterNewest1 = block1 + historyLength + factor - 1;
+    const double* earlierNewest0 = block0 + historyLength + firPhases - 1;
+    const double* earlierNewest1 = block1 + historyLength + firPhases - 1;
+    LanePair later = tapPair(0) * LanePair::gather(laterNewest0[0], laterNewest1[0]);
+    LanePair earlier = tapPair(0) * LanePair::gather(earlierNewest0[0], earlierNewest1[0]);
+    auto addTap = [&](int k) {
+        later = later + tapPair(k) * LanePair::gather(laterNewest0[-k], laterNewest1[-k]);
+        earlier = earlier + tapPair(k) * LanePair::gather(earlierNewest0[-k], earlierNewest1[-k]);
+    };
+    // Unrolled by hand (taps 1 to 79 in order): the loop's own bookkeeping
+    // would otherwise cost a third of it.
+    int k = 1;
+    for (; k + 3 < firLength; k += 4) {
+        addTap(k);
+        addTap(k + 1);
+        addTap(k + 2);
+        addTap(k + 3);
+    }
+    for (; k < firLength; ++k)
+        addTap(k);
+    lane0.position = (blockStart0 + factor) & historyMask;
+    lane1.position = (blockStart1 + factor) & historyMask;
+
+    // Per object: branch A takes the later 2x sample, branch B the earlier.
+    LanePair branches0 = later;
+    LanePair branches1 = earlier;
+    transpose(branches0, branches1);
+    branches0 = lane0.runAllpassBranchPair(branches0);
+    branches1 = lane1.runAllpassBranchPair(branches1);
+    return LanePair::of((branches0.lane0() + branches0.lane1()) * 0.5, (branches1.lane0() + branches1.lane1()) * 0.5);
 }

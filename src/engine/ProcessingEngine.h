@@ -11,6 +11,7 @@
 #include "dsp/TriodeStage.h"
 #include "engine/Oversampler.h"
 #include "engine/SampleRecord.h"
+#include "engine/TriodePairShaper.h"
 
 #include <array>
 #include <cstdint>
@@ -37,6 +38,13 @@ public:
     // sub-samples through the oversamplers and the chain. Leaves the result and
     // the scope points in the record.
     void processSample(SampleRecord& record);
+
+    // One stereo host frame: left through channel 0, right through channel 1,
+    // both chains computed side by side in SIMD lanes. Equal bit for bit to
+    // processSample(left) followed by processSample(right), including the
+    // order in which the two channels take the shared tube noise and fade
+    // steps. Sets the records' channel fields to 0 and 1.
+    void processStereoFrame(SampleRecord& left, SampleRecord& right);
 
     // Redesigns the equaliser; with rateChanged also moves the triode tables
     // and tape stages to the chain rate and starts a switch fade.
@@ -73,10 +81,19 @@ public:
     std::array<Oversampler, kEngineChannels> downsamplers{};
     // The tube stage's anti-denormal noise; one state per engine.
     std::uint32_t tubeNoiseState = 0;
+    // The tube stage's tables repacked for the stereo path; rebuilt with them.
+    TriodePairShaper tubePairShaper;
 
     // One sample at the chain rate.
     void processCore(SampleRecord& record);
 
 private:
+    // The stereo frame's chain on sample pairs (lane k = channel k), in place,
+    // and the switch fade over its results.
+    template <bool tube, bool tape>
+    void runPairedChain(LanePair* samples, const LanePair* tubeNoise, int count, SampleRecord& left,
+                        SampleRecord& right);
+    void fadePairedOutputs(LanePair* samples, int count);
+
     double makeupGain(const std::array<double, kMakeupTableSize>& table) const;
 };

@@ -38,6 +38,16 @@ public:
     HWND window;
 };
 
+// Window enumeration callbacks are stdcall on 32-bit Windows: named functions, not lambdas.
+BOOL CALLBACK collectChildArea(HWND child, LPARAM list)
+{
+    RECT area;
+    GetWindowRect(child, &area);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&area), 2);
+    reinterpret_cast<std::vector<RECT>*>(list)->push_back(area);
+    return TRUE;
+}
+
 void pumpMessages()
 {
     MSG message;
@@ -108,16 +118,7 @@ TEST_F(Editor, ReportsItsRectangleAndOpensOnlyWithAParent)
                                  {kButtonStereoX, 0, 40, 36},        {kButtonDownloadX, 0, 40, 36},
                                  {kButtonInfoX, 0, 40, 36}};
     std::vector<RECT> children;
-    EnumChildWindows(
-        editorOf(host).getWindow(),
-        [](HWND child, LPARAM list) -> BOOL {
-            RECT area;
-            GetWindowRect(child, &area);
-            MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&area), 2);
-            reinterpret_cast<std::vector<RECT>*>(list)->push_back(area);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
+    EnumChildWindows(editorOf(host).getWindow(), collectChildArea, reinterpret_cast<LPARAM>(&children));
     EXPECT_EQ(children.size(), 13u);
     for (const Expected& control : expected) {
         bool found = false;

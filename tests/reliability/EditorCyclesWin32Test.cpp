@@ -32,24 +32,25 @@ int threadCount()
     return count;
 }
 
-// Windows of this thread, children included.
+// Windows of this thread, children included. Enumeration callbacks are
+// stdcall on 32-bit Windows: named functions, not lambdas.
+BOOL CALLBACK countChild(HWND, LPARAM total)
+{
+    ++*reinterpret_cast<int*>(total);
+    return TRUE;
+}
+
+BOOL CALLBACK countWindowAndChildren(HWND window, LPARAM total)
+{
+    ++*reinterpret_cast<int*>(total);
+    EnumChildWindows(window, countChild, total);
+    return TRUE;
+}
+
 int windowCount()
 {
     int count = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM total) -> BOOL {
-            ++*reinterpret_cast<int*>(total);
-            EnumChildWindows(
-                window,
-                [](HWND, LPARAM inner) -> BOOL {
-                    ++*reinterpret_cast<int*>(inner);
-                    return TRUE;
-                },
-                total);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    EnumThreadWindows(GetCurrentThreadId(), countWindowAndChildren, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 
