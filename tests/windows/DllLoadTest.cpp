@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cmath>
 #include <string>
 
 namespace {
@@ -106,6 +107,30 @@ TEST_F(LoadedDll, TwoInstancesThroughTheRecord)
     for (AEffect* effect : {first, second}) {
         effect->dispatcher(effect, effMainsChanged, 0, 0, nullptr, 0.0f);
         EXPECT_EQ(effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f), 1);
+    }
+}
+
+TEST_F(LoadedDll, TwoHundredInstancesComeAndGo)
+{
+    VstEntryProc pluginMain = entry("VSTPluginMain");
+    ASSERT_NE(pluginMain, nullptr);
+    float left[64] = {}, right[64] = {}, outLeft[64], outRight[64];
+    for (int i = 0; i < 64; ++i)
+        left[i] = right[i] = 0.25f;
+    float* inputs[2] = {left, right};
+    float* outputs[2] = {outLeft, outRight};
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        AEffect* effect = pluginMain(windowsHost);
+        ASSERT_NE(effect, nullptr);
+        effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
+        effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 44100.0f);
+        effect->dispatcher(effect, effSetBlockSize, 0, 64, nullptr, 0.0f);
+        effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+        effect->dispatcher(effect, effSetProgram, 0, cycle % 16, nullptr, 0.0f);
+        effect->processReplacing(effect, inputs, outputs, 64);
+        ASSERT_TRUE(std::isfinite(outLeft[63]) && std::isfinite(outRight[63]));
+        effect->dispatcher(effect, effMainsChanged, 0, 0, nullptr, 0.0f);
+        ASSERT_EQ(effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f), 1);
     }
 }
 
