@@ -45,7 +45,8 @@ public:
             return false;
         }
         received = std::min({capacity, maxPerRead, body.size() - position, failAt - position});
-        std::memcpy(buffer, body.data() + position, received);
+        if (received > 0)  // an empty body has no data pointer to copy from
+            std::memcpy(buffer, body.data() + position, received);
         position += received;
         return true;
     }
