@@ -1,8 +1,9 @@
 // The audio thread's worst processing call while the host automates every
 // parameter every millisecond, changes programs every 10 ms and an editor
 // thread takes the display locks: 64-sample blocks at 44.1 kHz for a number
-// of seconds (argument). Counters: worst and 99.9th percentile call in
-// microseconds, and the block's duration for comparison.
+// of seconds (argument). Counters, in microseconds: the worst call of the
+// first second, then the worst, 99.9th percentile and median call after it,
+// and the block's duration for comparison.
 #include "effect/BoosterEffect.h"
 
 #include <benchmark/benchmark.h>
@@ -94,6 +95,12 @@ void worstCaseUnderLoad(benchmark::State& state)
         editor.join();
         effect.detachDisplay();
 
+        // The first second holds the one-time work of new rates (a table
+        // rebuild at each rate not met before); report it apart.
+        const std::size_t warmUp = std::min<std::size_t>(callMicroseconds.size() / 2, 690);
+        state.counters["firstSecondWorst_us"] =
+            *std::max_element(callMicroseconds.begin(), callMicroseconds.begin() + static_cast<long>(warmUp));
+        callMicroseconds.erase(callMicroseconds.begin(), callMicroseconds.begin() + static_cast<long>(warmUp));
         std::sort(callMicroseconds.begin(), callMicroseconds.end());
         state.counters["worst_us"] = callMicroseconds.back();
         state.counters["p999_us"] = callMicroseconds[callMicroseconds.size() * 999 / 1000];
