@@ -33,19 +33,25 @@ void BM_TriodeRebuildTables768k(benchmark::State& state)
     rebuildAtRate(state, 768000.0);
 }
 
+// A stage at 768 kHz at rest, and a block of driven guitar-like input volts.
+std::vector<double> preparedStage(TriodeStage& stage)
+{
+    stage.stageRate = 768000.0;
+    stage.rebuildTables();
+    stage.restCathodes();
+    std::vector<double> input(4096);
+    for (std::size_t i = 0; i < input.size(); ++i)
+        input[i] = 8.0 * std::sin(0.0123 * static_cast<double>(i)) + 3.0 * std::sin(0.071 * static_cast<double>(i));
+    return input;
+}
+
 // One channel of a driven guitar-like signal, one shapeSample per item; the
 // cathode recursion makes this a chain of dependent samples.
 void BM_TriodeShapeSample(benchmark::State& state)
 {
     TriodeStage stage;
-    stage.stageRate = 768000.0;
-    stage.rebuildTables();
-    stage.restCathodes();
-
-    constexpr int blockLength = 4096;
-    std::vector<double> input(blockLength);
-    for (int i = 0; i < blockLength; ++i)
-        input[static_cast<size_t>(i)] = 8.0 * std::sin(0.0123 * i) + 3.0 * std::sin(0.071 * i);
+    const std::vector<double> input = preparedStage(stage);
+    const int blockLength = static_cast<int>(input.size());
 
     NodeVoltages nodes = stage.nodeVoltages[0];
     for (auto _ : state) {
@@ -62,14 +68,8 @@ void BM_TriodeShapeSample(benchmark::State& state)
 void BM_TriodeShapeSampleTwoChannels(benchmark::State& state)
 {
     TriodeStage stage;
-    stage.stageRate = 768000.0;
-    stage.rebuildTables();
-    stage.restCathodes();
-
-    constexpr int blockLength = 4096;
-    std::vector<double> input(blockLength);
-    for (int i = 0; i < blockLength; ++i)
-        input[static_cast<size_t>(i)] = 8.0 * std::sin(0.0123 * i) + 3.0 * std::sin(0.071 * i);
+    const std::vector<double> input = preparedStage(stage);
+    const int blockLength = static_cast<int>(input.size());
 
     NodeVoltages left = stage.nodeVoltages[0];
     NodeVoltages right = stage.nodeVoltages[1];
