@@ -11,8 +11,8 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr char kEffectName[] = "Grindlemark";
-constexpr char kVendorName[] = "OVK";
-constexpr char kProductName[] = "OVK Grindlemark";
+constexpr char kVendorName[] = GRINDLEMARK_VENDOR_TEXT;
+constexpr char kProductName[] = GRINDLEMARK_PRODUCT_TEXT;
 
 constexpr float kMinSampleRate = 11025.0f;
 constexpr float kMaxSampleRate = 192000.0f;

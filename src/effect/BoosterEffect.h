@@ -4,6 +4,7 @@
 
 #include "effect/EditorDisplay.h"
 #include "effect/Parameters.h"
+#include "effect/ProductVersion.h"
 #include "effect/ScopeFrame.h"
 #include "engine/ProcessingEngine.h"
 #include "host/AudioEffectX.h"
@@ -47,7 +48,7 @@ public:
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
-    VstInt32 getVendorVersion() override { return 1000; }
+    VstInt32 getVendorVersion() override { return kBoosterVendorVersion; }
 
     // The editor attaches its display data for its lifetime; the audio thread
     // hands scope frames and meters to it while the window is open.
