@@ -44,9 +44,9 @@ protected:
     std::string path(const std::string& name) const { return (folder / name).string(); }
 
     // A short guitar-range sine, interleaved, written in the given format.
-    std::vector<double> writeInput(const std::string& name, int format, int channels, int rate = 44100)
+    std::vector<double> writeInput(const std::string& name, int format, int channels, int rate = 44100,
+                                   int frames = 4410)
     {
-        const int frames = 4410;
         std::vector<double> samples(static_cast<std::size_t>(frames * channels));
         for (int i = 0; i < frames; ++i)
             for (int c = 0; c < channels; ++c)
@@ -272,6 +272,35 @@ TEST_F(RenderCommand, BatchMatchesSingleRendersAndSurvivesABadInput)
         EXPECT_GT(singleSamples.size(), 4000u);
         EXPECT_TRUE(batchSamples == singleSamples) << name;
     }
+}
+
+// A file-size limit stands in for a full disk: the job that hits it fails
+// and leaves nothing, the job that fits is written.
+TEST_F(RenderCommand, AFullDiskFailsOnlyTheJobThatHitsIt)
+{
+    writeInput("short.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1);
+    writeInput("long.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 88200);
+
+    // 64 KiB: room for the short output (9 KB), not for the long one (700 KB).
+    const std::string command = "bash -c 'trap \"\" XFSZ; ulimit -f 64; exec " + std::string(GRINDLEMARK_HOST_TOOL) +
+                                " render -o " + path("out") + " " + path("short.wav") + " " + path("long.wav") +
+                                " --program 1 --quiet' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof(buffer), pipe))
+        output += buffer;
+    const int status = pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
+    EXPECT_NE(output.find("disk full"), std::string::npos) << output;
+    EXPECT_TRUE(fs::exists(path("out/short-1-fat-overdrive.wav")));
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(folder / "out")) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u) << output;
 }
 
 }  // namespace

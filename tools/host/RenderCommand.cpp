@@ -5,7 +5,6 @@
 #include <cctype>
 #include <filesystem>
 #include <set>
-#include <thread>
 
 namespace {
 
@@ -111,7 +110,6 @@ RenderCommand parseRender(const std::vector<std::string>& args)
 
 int render(PluginLibrary& library, const RenderCommand& command)
 {
-#if GRINDLEMARK_HAS_SNDFILE
     // Names and display texts are worked out once, on an instance of their
     // own; every job then starts from a fresh instance.
     PluginInstance probe(library.entry());
@@ -155,17 +153,11 @@ int render(PluginLibrary& library, const RenderCommand& command)
     }
 
     BatchOptions options;
-    options.threads = static_cast<int>(command.threads > 0 ? command.threads
-                                                          : std::max(1u, std::thread::hardware_concurrency()));
+    options.threads = static_cast<int>(command.threads);
     options.blockSize = static_cast<int>(command.blockSize);
     options.doublePrecision = command.doublePrecision;
     options.floatOutput = command.floatOutput;
     options.phraseRate = command.rate > 0.0 ? command.rate : 44100.0;
     options.quiet = command.quiet;
     return runRenderJobs(library, jobs, options);
-#else
-    (void)library;
-    (void)command;
-    throw CommandError(kUsage, "this build of the host tool cannot read or write audio files");
-#endif
 }

@@ -183,8 +183,9 @@ int runRenderJobs(PluginLibrary& library, const std::vector<RenderJob>& jobs, co
             doneSignal.notify_one();
         }
     };
-    const std::size_t threadCount = std::min<std::size_t>(static_cast<std::size_t>(std::max(options.threads, 1)),
-                                                          std::max<std::size_t>(jobs.size(), 1));
+    const unsigned wanted = options.threads > 0 ? static_cast<unsigned>(options.threads)
+                                                : std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threadCount = std::min<std::size_t>(wanted, std::max<std::size_t>(jobs.size(), 1));
     std::vector<std::thread> workers;
     for (std::size_t t = 0; t < threadCount; ++t)
         workers.emplace_back(work);

@@ -17,7 +17,7 @@ struct RenderJob {
 };
 
 struct BatchOptions {
-    int threads = 1;
+    int threads = 0; // 0: one per core
     int blockSize = 512;
     bool doublePrecision = false;
     bool floatOutput = false;
