@@ -14,13 +14,13 @@ namespace {
 // lossless integer and float first, the widest first.
 constexpr int kEncodingPreference[] = {SF_FORMAT_PCM_24,  SF_FORMAT_FLOAT,  SF_FORMAT_PCM_32, SF_FORMAT_PCM_16,
                                        SF_FORMAT_DOUBLE,  SF_FORMAT_ALAC_24, SF_FORMAT_ALAC_16, SF_FORMAT_PCM_S8,
-                                       SF_FORMAT_PCM_U8, SF_FORMAT_VORBIS,  SF_FORMAT_OPUS};
+                                       SF_FORMAT_PCM_U8, SF_FORMAT_VORBIS,  SF_FORMAT_OPUS,   SF_FORMAT_MPEG_LAYER_III};
 
 // Extensions people use that libsndfile lists under another spelling.
 const struct {
     const char* alias;
     const char* extension;
-} kExtensionAliases[] = {{"aif", "aiff"}, {"wave", "wav"}, {"oga", "ogg"}, {"opus", "ogg"}};
+} kExtensionAliases[] = {{"aif", "aiff"}, {"wave", "wav"}, {"ogg", "oga"}, {"mp3", "m1a"}};
 
 std::string extensionOf(const std::string& path)
 {
