@@ -146,7 +146,7 @@ int render(PluginLibrary& library, const RenderCommand& command)
                 const std::string output = (fs::path(command.outputFolder) / name).string();
                 if (!outputs.insert(output).second)
                     throw CommandError(kUsage, "two jobs would write " + output +
-                                                   "; inputs in one batch need different names");
+                                                   " (one program twice, or two inputs of one name)");
                 jobs.push_back({input, output, {program, values.values}});
             }
         }
