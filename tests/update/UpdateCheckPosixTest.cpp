@@ -13,6 +13,8 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <arpa/inet.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -415,6 +417,36 @@ TEST_F(UpdateCheckPosixFlow, EditorClosedMidDownloadReturnsAtOnceAndTheCheckEnds
     std::lock_guard<std::mutex> hold(recorder().mutex);
     EXPECT_TRUE(recorder().dialogs.empty());
     EXPECT_TRUE(recorder().pages.empty());
+}
+
+TEST_F(UpdateCheckPosixFlow, HostUnloadingTheLibraryMidCheckLeavesItsCodeInPlace)
+{
+    void* library = dlopen(GRINDLEMARK_UPDATE_PROBE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    const auto startProbeCheck = reinterpret_cast<void (*)(const char*, int)>(dlsym(library, "startProbeCheck"));
+    ASSERT_NE(startProbeCheck, nullptr);
+    int report[2];
+    ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+
+    Gate serverGate;
+    LoopbackServer server(answer(ourRecord(1000)), &serverGate);
+    startProbeCheck(server.base().c_str(), report[1]);
+    ASSERT_FALSE(server.request().empty());
+    // The host lets the library go while the check waits for its answer.
+    dlclose(library);
+    void* stillLoaded = dlopen(GRINDLEMARK_UPDATE_PROBE, RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(stillLoaded, nullptr);
+    if (stillLoaded)
+        dlclose(stillLoaded);
+
+    serverGate.open();
+    pollfd entry{report[0], POLLIN, 0};
+    ASSERT_EQ(poll(&entry, 1, 30000), 1) << "the check never reached its dialog";
+    char shown = 0;
+    EXPECT_EQ(read(report[0], &shown, 1), 1);
+    EXPECT_EQ(shown, 'd');
+    close(report[0]);
+    close(report[1]);
 }
 
 // ---- The real dialog
