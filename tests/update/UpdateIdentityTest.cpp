@@ -64,19 +64,7 @@ public:
     std::vector<std::string> opened;
 };
 
-TEST(UpdateFlow, BuildWithoutAnAddressNeverTouchesTheNetwork)
-{
-    UpdateRequest request;
-    prepareUpdateRequest(request, {0x516D3454u, 1000}, "");
-    RecordingPlatform platform;
-    platform.latestVersion = 1001;
-    runUpdateCheck(request, platform);
-    EXPECT_TRUE(platform.fetched.empty());
-    EXPECT_EQ(platform.told, std::vector<UpdateOutcome>{UpdateOutcome::noInformation});
-    EXPECT_TRUE(platform.opened.empty());
-}
-
-TEST(UpdateFlow, AddressIdentityAndAnswerReachThePlatform)
+TEST(UpdateFlow, AddressIdentityAndAnswerReachThePlatformAndNoAddressMeansNoNetwork)
 {
     UpdateRequest request;
     prepareUpdateRequest(request, {0x516D3454u, 1000}, "https://example.org/gm");
@@ -98,9 +86,19 @@ TEST(UpdateFlow, AddressIdentityAndAnswerReachThePlatform)
     runUpdateCheck(request, platform);
     EXPECT_EQ(platform.told.size(), 2u);
 
+    // A build without an address: the failure message, and no download at all.
+    UpdateRequest withoutPage;
+    prepareUpdateRequest(withoutPage, {0x516D3454u, 1000}, "");
+    RecordingPlatform offline;
+    offline.latestVersion = 1001;
+    runUpdateCheck(withoutPage, offline);
+    EXPECT_TRUE(offline.fetched.empty());
+    EXPECT_EQ(offline.told, std::vector<UpdateOutcome>{UpdateOutcome::noInformation});
+    EXPECT_TRUE(offline.opened.empty());
+
     // Without an override the build's own page counts.
-    prepareUpdateRequest(request, {1, 2}, nullptr);
-    EXPECT_EQ(request.downloadPage, builtInDownloadPage());
+    prepareUpdateRequest(withoutPage, {1, 2}, nullptr);
+    EXPECT_EQ(withoutPage.downloadPage, builtInDownloadPage());
 }
 
 } // namespace
