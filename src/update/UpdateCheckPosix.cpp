@@ -9,8 +9,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <string>
 
 extern char** environ;
 

@@ -204,6 +204,13 @@ void recordingOpenPage(const std::string& page)
 
 class UpdateCheckPosixFlow : public ::testing::Test {
 protected:
+    // A proxy set for this machine cannot reach the test's own loopback
+    // server. Runs before any check thread of this suite exists.
+    static void SetUpTestSuite()
+    {
+        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+            unsetenv(name);
+    }
     void SetUp() override
     {
         state.identity = kOurIdentity;
