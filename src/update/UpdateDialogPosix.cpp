@@ -4,7 +4,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo/cairo-xlib.h>
 #include <cairo/cairo.h>
 
 #include <algorithm>
@@ -246,6 +245,68 @@ void draw(cairo_surface_t* surface, const Layout& layout, const char* text, Upda
     cairo_surface_flush(surface);
 }
 
+// The dialog's picture, drawn by cairo in memory and put on the window, so
+// that cairo keeps nothing tied to the dialog's X connection (it would keep a
+// record per connection for the rest of the process).
+class Canvas {
+public:
+    // Whether pictures in cairo's 24-bit layout can go to the screen as they are.
+    static bool suits(Display* display)
+    {
+        const int screen = DefaultScreen(display);
+        const Visual* visual = DefaultVisual(display, screen);
+        const int depth = DefaultDepth(display, screen);
+        return visual->c_class == TrueColor && (depth == 24 || depth == 32) && visual->red_mask == 0xFF0000 &&
+               visual->green_mask == 0xFF00 && visual->blue_mask == 0xFF;
+    }
+
+    Canvas(Display* display, Window window, const Layout& layout)
+        : display(display), window(window), layout(layout),
+          surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, layout.width, layout.height))
+    {
+        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
+            return;
+        const int screen = DefaultScreen(display);
+        image = XCreateImage(display, DefaultVisual(display, screen), static_cast<unsigned>(DefaultDepth(display, screen)),
+                             ZPixmap, 0, reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
+                             static_cast<unsigned>(layout.width), static_cast<unsigned>(layout.height), 32,
+                             cairo_image_surface_get_stride(surface));
+        if (image) {
+            // Cairo's pixels are 32-bit words in this machine's order; Xlib
+            // converts them if the server's order differs.
+            const std::uint32_t one = 1;
+            image->byte_order = *reinterpret_cast<const unsigned char*>(&one) == 1 ? LSBFirst : MSBFirst;
+        }
+    }
+    ~Canvas()
+    {
+        if (image) {
+            image->data = nullptr; // the pixels belong to cairo
+            XDestroyImage(image);
+        }
+        cairo_surface_destroy(surface);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    void show(const char* text, UpdateDialogKind kind, int pressed)
+    {
+        if (!image)
+            return;
+        draw(surface, layout, text, kind, pressed);
+        XPutImage(display, window, DefaultGC(display, DefaultScreen(display)), image, 0, 0, 0, 0,
+                  static_cast<unsigned>(layout.width), static_cast<unsigned>(layout.height));
+        XFlush(display);
+    }
+
+private:
+    Display* display;
+    Window window;
+    const Layout& layout;
+    cairo_surface_t* surface;
+    XImage* image = nullptr;
+};
+
 // ---- The window
 
 Window createDialogWindow(Display* display, Window owner, const Layout& layout, const char* caption)
@@ -302,18 +363,18 @@ bool showUpdateDialog(const char* displayName, std::uintptr_t ownerWindow, const
 {
     DialogConnection connection(displayName);
     Display* display = connection.display;
-    if (!display)
+    if (!display || !Canvas::suits(display))
         return false;
     const Layout layout = layOut(text, kind);
     const Window owner = topLevelOf(display, static_cast<Window>(ownerWindow));
     const Window window = createDialogWindow(display, owner, layout, caption);
     Atom closeRequest = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, window, &closeRequest, 1);
-    cairo_surface_t* surface = cairo_xlib_surface_create(
-        display, window, DefaultVisual(display, DefaultScreen(display)), layout.width, layout.height);
+    Canvas canvas(display, window, layout);
     XMapRaised(display, window);
 
     bool answered = false;
+    bool windowGone = false;
     bool yes = false;
     int pressed = -1;
     auto buttonAt = [&layout](int x, int y) {
@@ -329,12 +390,12 @@ bool showUpdateDialog(const char* displayName, std::uintptr_t ownerWindow, const
         switch (event.type) {
         case Expose:
             if (event.xexpose.count == 0)
-                draw(surface, layout, text, kind, pressed);
+                canvas.show(text, kind, pressed);
             break;
         case ButtonPress:
             if (event.xbutton.button == Button1) {
                 pressed = buttonAt(event.xbutton.x, event.xbutton.y);
-                draw(surface, layout, text, kind, pressed);
+                canvas.show(text, kind, pressed);
             }
             break;
         case ButtonRelease:
@@ -346,7 +407,7 @@ bool showUpdateDialog(const char* displayName, std::uintptr_t ownerWindow, const
                     yes = layout.buttons[static_cast<std::size_t>(released)].yes;
                 }
                 pressed = -1;
-                draw(surface, layout, text, kind, pressed);
+                canvas.show(text, kind, pressed);
             }
             break;
         case KeyPress: {
@@ -366,15 +427,15 @@ bool showUpdateDialog(const char* displayName, std::uintptr_t ownerWindow, const
         case DestroyNotify:
             // Someone else destroyed the window: nothing is left to answer.
             if (event.xdestroywindow.window == window) {
-                cairo_surface_destroy(surface);
-                return false;
+                answered = true;
+                windowGone = true;
             }
             break;
         default:
             break;
         }
     }
-    cairo_surface_destroy(surface);
-    XDestroyWindow(display, window);
+    if (!windowGone)
+        XDestroyWindow(display, window);
     return yes;
 }
