@@ -7,7 +7,6 @@
 #include <cairo/cairo.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -191,9 +190,14 @@ Layout layOut(const char* text, UpdateDialogKind kind)
     return layout;
 }
 
-void fill(cairo_t* cairo, const Colour& colour)
+void setColour(cairo_t* cairo, const Colour& colour)
 {
     cairo_set_source_rgb(cairo, colour.red, colour.green, colour.blue);
+}
+
+void fill(cairo_t* cairo, const Colour& colour)
+{
+    setColour(cairo, colour);
     cairo_fill(cairo);
 }
 
@@ -219,13 +223,13 @@ void draw(cairo_surface_t* surface, const Layout& layout, const char* text, Upda
     const double radius = kIconSize / 2.0;
     cairo_arc(cairo, kMargin + radius, layout.iconY + radius, radius, 0, 2 * M_PI);
     fill(cairo, icon.disc);
-    cairo_set_source_rgb(cairo, icon.mark.red, icon.mark.green, icon.mark.blue);
+    setColour(cairo, icon.mark);
     cairo_select_font_face(cairo, kFontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cairo, kIconSize * 0.7);
     drawCentred(cairo, icon.glyph, kMargin + radius, layout.iconY + radius);
     selectFont(cairo);
 
-    cairo_set_source_rgb(cairo, kTextColour.red, kTextColour.green, kTextColour.blue);
+    setColour(cairo, kTextColour);
     cairo_move_to(cairo, layout.textX, layout.textBaseline);
     cairo_show_text(cairo, text);
 
@@ -235,10 +239,10 @@ void draw(cairo_surface_t* surface, const Layout& layout, const char* text, Upda
         fill(cairo, static_cast<int>(index) == pressed ? kButtonPressed : kButtonFace);
         const Colour& border = index == 0 ? kDefaultBorder : kButtonBorder;
         cairo_rectangle(cairo, button.x + 0.5, button.y + 0.5, kButtonWidth - 1, kButtonHeight - 1);
-        cairo_set_source_rgb(cairo, border.red, border.green, border.blue);
+        setColour(cairo, border);
         cairo_set_line_width(cairo, 1.0);
         cairo_stroke(cairo);
-        cairo_set_source_rgb(cairo, kTextColour.red, kTextColour.green, kTextColour.blue);
+        setColour(cairo, kTextColour);
         drawCentred(cairo, button.label, button.x + kButtonWidth / 2.0, button.y + kButtonHeight / 2.0);
     }
     cairo_destroy(cairo);

@@ -8,7 +8,6 @@
 // Before Xlib, whose macros (None, Bool) would break it.
 #include <gtest/gtest.h>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
