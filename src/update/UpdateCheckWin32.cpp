@@ -1,33 +1,27 @@
 #include "update/UpdateCheckWin32.h"
 
-#include "effect/BoosterEffect.h"
-#include "update/UpdateOutcome.h"
+#include "update/UpdateFlow.h"
 #include "update/VersionRecordScan.h"
 
 #include <shellapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
 
 static_assert(kVersionRequestFlags == 0x84080300, "request flags");
 
-// Everything one check thread works with, copied when it starts: the thread
-// never looks at the editor, which may be gone before it finishes.
-struct UpdateCheckJob {
+// The request and how this platform meets the user, copied when the check starts.
+struct UpdateCheckJob : UpdateRequest {
     HWND ownerWindow = nullptr;
-    std::string downloadPage;
     UpdateMessageBoxFunction messageBox = &MessageBoxA;
     UpdateShellExecuteFunction shellExecute = &ShellExecuteA;
     HMODULE module = nullptr; // the thread's own reference to this library
-    std::atomic<bool> abandoned{false};
 };
 
 namespace {
 
-bool testHooksSet = false;
 UpdateCheckTestHooks testHooks{};
 
 // Reads the body in blocks and hands it out in whatever pieces the scan asks
@@ -68,36 +62,50 @@ bool answeredWithSuccess(HINTERNET request)
            status == 200;
 }
 
-void reportOutcome(UpdateCheckJob& job, std::uint32_t latestVersion)
-{
-    // The editor's window may have closed during the download; a box with a
-    // stale owner would never show, so it then stands on its own.
-    HWND owner = job.ownerWindow && IsWindow(job.ownerWindow) ? job.ownerWindow : nullptr;
-    const UpdateOutcome outcome = classifyLatestVersion(latestVersion);
-    const char* text = updateMessageText(outcome);
-    switch (outcome) {
-    case UpdateOutcome::noInformation:
-        job.messageBox(owner, text, kUpdateCheckCaption, MB_OK | MB_ICONWARNING);
-        break;
-    case UpdateOutcome::alreadyLatest:
-        job.messageBox(owner, text, kUpdateCheckCaption, MB_OK | MB_ICONINFORMATION);
-        break;
-    case UpdateOutcome::offerDownload:
-        if (job.messageBox(owner, text, kUpdateCheckCaption, MB_YESNO | MB_ICONQUESTION) == IDYES)
-            job.shellExecute(nullptr, "open", job.downloadPage.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-        break;
-    }
-}
+// WinINet for the download, message boxes for the user, the shell for the page.
+class WindowsUpdatePlatform : public UpdatePlatform {
+public:
+    explicit WindowsUpdatePlatform(const UpdateCheckJob& job) : job(job) {}
 
-void runUpdateCheck(UpdateCheckJob& job)
+    std::uint32_t fetchLatestVersion(const std::string& recordAddress, std::uint32_t uniqueId) override
+    {
+        HINTERNET internet = InternetOpenA(kUpdateCheckCaption, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        return internet ? ::fetchLatestVersion(internet, recordAddress.c_str(), uniqueId) : 0;
+    }
+
+    bool tellUser(UpdateOutcome outcome) override
+    {
+        // The editor's window may have closed during the download; a box with
+        // a stale owner would never show, so it then stands on its own.
+        HWND owner = job.ownerWindow && IsWindow(job.ownerWindow) ? job.ownerWindow : nullptr;
+        const char* text = updateMessageText(outcome);
+        switch (outcome) {
+        case UpdateOutcome::noInformation:
+            job.messageBox(owner, text, kUpdateCheckCaption, MB_OK | MB_ICONWARNING);
+            return false;
+        case UpdateOutcome::alreadyLatest:
+            job.messageBox(owner, text, kUpdateCheckCaption, MB_OK | MB_ICONINFORMATION);
+            return false;
+        case UpdateOutcome::offerDownload:
+            break;
+        }
+        return job.messageBox(owner, text, kUpdateCheckCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    }
+
+    void openDownloadPage(const std::string& page) override
+    {
+        job.shellExecute(nullptr, "open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    }
+
+private:
+    const UpdateCheckJob& job;
+};
+
+void releaseThreadHandle(UpdateCheckState& state)
 {
-    std::uint32_t latestVersion = 0;
-    HINTERNET internet = InternetOpenA(kUpdateCheckCaption, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (internet)
-        latestVersion = fetchLatestVersion(internet, versionRecordAddress(job.downloadPage).c_str());
-    if (job.abandoned.load())
-        return;
-    reportOutcome(job, latestVersion);
+    if (state.threadHandle)
+        (testHooks.closeHandle ? testHooks.closeHandle : &CloseHandle)(static_cast<HANDLE>(state.threadHandle));
+    state.threadHandle = nullptr;
 }
 
 bool stillRunning(HANDLE thread)
@@ -108,7 +116,7 @@ bool stillRunning(HANDLE thread)
 
 } // namespace
 
-std::uint32_t fetchLatestVersion(HINTERNET internet, const char* recordAddress)
+std::uint32_t fetchLatestVersion(HINTERNET internet, const char* recordAddress, std::uint32_t uniqueId)
 {
     DWORD connectTimeout = kConnectTimeoutMs;
     InternetSetOptionA(internet, INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout, sizeof connectTimeout);
@@ -123,7 +131,7 @@ std::uint32_t fetchLatestVersion(HINTERNET internet, const char* recordAddress)
     if (request) {
         if (answeredWithSuccess(request)) {
             InternetRecordSource source(request);
-            latestVersion = findVersionRecord(source, static_cast<std::uint32_t>(kBoosterUniqueId));
+            latestVersion = findVersionRecord(source, uniqueId);
         }
         InternetCloseHandle(request);
     }
@@ -137,7 +145,8 @@ DWORD WINAPI updateCheckThread(void* parameter)
     {
         std::unique_ptr<std::shared_ptr<UpdateCheckJob>> job(static_cast<std::shared_ptr<UpdateCheckJob>*>(parameter));
         module = (*job)->module;
-        runUpdateCheck(**job);
+        WindowsUpdatePlatform platform(**job);
+        runUpdateCheck(**job, platform);
     }
     // The host may have unloaded the library while the check ran; this drops
     // the last reference only after the thread has left the library's code.
@@ -151,16 +160,12 @@ void startUpdateCheck(UpdateCheckState& state, void* ownerWindow)
         return;
 
     auto job = std::make_shared<UpdateCheckJob>();
+    prepareUpdateRequest(*job, state.identity, testHooks.downloadPage);
     job->ownerWindow = static_cast<HWND>(ownerWindow);
-    job->downloadPage = kDownloadPageAddress;
-    if (testHooksSet) {
-        if (testHooks.messageBox)
-            job->messageBox = testHooks.messageBox;
-        if (testHooks.shellExecute)
-            job->shellExecute = testHooks.shellExecute;
-        if (testHooks.downloadPage)
-            job->downloadPage = testHooks.downloadPage;
-    }
+    if (testHooks.messageBox)
+        job->messageBox = testHooks.messageBox;
+    if (testHooks.shellExecute)
+        job->shellExecute = testHooks.shellExecute;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&updateCheckThread)), &job->module))
         return;
@@ -174,8 +179,7 @@ void startUpdateCheck(UpdateCheckState& state, void* ownerWindow)
     }
     // The finished thread's handle is released only now, so the new handle
     // can never carry the old value.
-    if (state.threadHandle)
-        CloseHandle(static_cast<HANDLE>(state.threadHandle));
+    releaseThreadHandle(state);
     state.ownerWindow = ownerWindow;
     state.threadHandle = thread;
     state.job = std::move(job);
@@ -185,15 +189,12 @@ void abandonUpdateCheck(UpdateCheckState& state)
 {
     if (state.job)
         state.job->abandoned.store(true);
-    if (state.threadHandle)
-        CloseHandle(static_cast<HANDLE>(state.threadHandle));
-    state.threadHandle = nullptr;
+    releaseThreadHandle(state);
     state.ownerWindow = nullptr;
     state.job.reset();
 }
 
 void setUpdateCheckTestHooks(const UpdateCheckTestHooks* hooks)
 {
-    testHooksSet = hooks != nullptr;
     testHooks = hooks ? *hooks : UpdateCheckTestHooks{};
 }

@@ -1,6 +1,6 @@
-// What an update check tells the user, and the fixed identity and addresses it
-// works with. The addresses are fixed in the program: nothing a user can set
-// changes where the check connects.
+// What an update check tells the user. The address it works with is chosen
+// when the program is built (UpdateFlow.h): nothing a user can set changes
+// where the check connects.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +8,8 @@
 
 // Caption of every message box and agent name of the request; the product name.
 constexpr char kUpdateCheckCaption[] = "OVK Grindlemark";
-// The version this release reports to hosts as its vendor version.
-constexpr std::uint32_t kOwnVendorVersion = 1000;
 
-// The maker's download page, opened on request; the version record file sits
-// beneath it.
-constexpr char kDownloadPageAddress[] = "https://www.ovk-audio.com/grindlemark";
+// The version record file sits beneath the download page.
 constexpr char kVersionRecordFileName[] = "/versions.dat";
 
 inline std::string versionRecordAddress(const std::string& downloadPage)
@@ -27,12 +23,13 @@ enum class UpdateOutcome {
     offerDownload, // any other version, older ones included
 };
 
-// Maps the version read from the record file (0 when none was read) to what the user is told.
-constexpr UpdateOutcome classifyLatestVersion(std::uint32_t latestVersion)
+// Maps the version read from the record file (0 when none was read) to what
+// the user of the release with ownVersion is told.
+constexpr UpdateOutcome classifyLatestVersion(std::uint32_t latestVersion, std::uint32_t ownVersion)
 {
     if (latestVersion == 0)
         return UpdateOutcome::noInformation;
-    return latestVersion == kOwnVendorVersion ? UpdateOutcome::alreadyLatest : UpdateOutcome::offerDownload;
+    return latestVersion == ownVersion ? UpdateOutcome::alreadyLatest : UpdateOutcome::offerDownload;
 }
 
 constexpr const char* updateMessageText(UpdateOutcome outcome)

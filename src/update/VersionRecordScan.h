@@ -9,6 +9,29 @@
 
 constexpr std::size_t kVersionRecordSize = 8;
 
+// Follows the body as it arrives, in pieces of any size, until the first
+// record whose ID equals uniqueId is complete. Keeps one record in memory and
+// never allocates; a trailing partial record never counts.
+class VersionRecordScanner {
+public:
+    explicit VersionRecordScanner(std::uint32_t uniqueId) : uniqueId(uniqueId) {}
+    // Takes the next bytes of the body; bytes after the matching record are
+    // ignored. Returns true once the record has been found.
+    bool feed(const unsigned char* bytes, std::size_t count);
+    bool found() const { return matched; }
+    // The version of the matching record, 0 until it is found.
+    std::uint32_t version() const { return matchedVersion; }
+    // How many more bytes complete the record being assembled.
+    std::size_t bytesToRecordEnd() const { return kVersionRecordSize - filled; }
+
+private:
+    std::uint32_t uniqueId;
+    unsigned char record[kVersionRecordSize] = {};
+    std::size_t filled = 0;
+    bool matched = false;
+    std::uint32_t matchedVersion = 0;
+};
+
 // Delivers the body of the version record file in order.
 class VersionRecordSource {
 public:

@@ -50,6 +50,8 @@ void BoosterEditor::setUpdateCheckStarter(void (*starter)(UpdateCheckState&, voi
 
 BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booster(effect)
 {
+    updateState.identity = {static_cast<std::uint32_t>(kBoosterUniqueId),
+                            static_cast<std::uint32_t>(effect->getVendorVersion())};
     controls = {&dials[0],   &dials[1],   &dials[2],   &meters[0],  &meters[1],
                 &buttons[0], &buttons[1], &buttons[2], &buttons[3], &buttons[4]};
     instance = static_cast<HINSTANCE>(moduleInstance ? moduleInstance : GetModuleHandleA(nullptr));
