@@ -45,7 +45,7 @@ void printUsage()
                  "    --rate HZ         sample rate of the built-in phrase (default 44100)\n"
                  "    --float           write 32-bit float samples instead of the input's format\n"
                  "    --quiet           no progress display\n"
-                 "  --editor            open the plug-in's editor with the built-in phrase playing (Windows)\n"
+                 "  --editor            open the plug-in's editor with the built-in phrase playing\n"
                  "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
                  pluginFileName());
 }
