@@ -2,10 +2,12 @@
 
 #include "AudioLoop.h"
 #include "WindowCapture.h"
+#include "gui/toolkit/DisplayConnection.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -23,26 +25,18 @@ void* windowHandle(Window window)
 
 int runEditor(PluginInstance& plugin, const EditorOptions& options)
 {
-    if (!(plugin.record()->flags & effFlagsHasEditor)) {
-        std::fprintf(stderr, "grindlemark-host: the plug-in has no editor\n");
+    int width = 0;
+    int height = 0;
+    if (!editorSize(plugin, width, height))
         return 1;
-    }
-    ERect* rect = nullptr;
-    plugin.dispatch(effEditGetRect, 0, 0, &rect);
-    const int width = rect ? rect->right - rect->left : 0;
-    const int height = rect ? rect->bottom - rect->top : 0;
-    if (width <= 0 || height <= 0) {
-        std::fprintf(stderr, "grindlemark-host: the editor reports no size\n");
-        return 1;
-    }
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = openDisplayConnection();
     if (!display) {
         std::fprintf(stderr, "grindlemark-host: cannot open the X display (is DISPLAY set?)\n");
         return 1;
     }
-    const Window hostWindow = XCreateSimpleWindow(display, DefaultRootWindow(display), 40, 40,
-                                                  static_cast<unsigned>(width), static_cast<unsigned>(height), 0, 0,
-                                                  BlackPixel(display, DefaultScreen(display)));
+    const Window hostWindow =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 40, 40, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), 0, 0, BlackPixel(display, DefaultScreen(display)));
     XStoreName(display, hostWindow, "Grindlemark");
     Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, hostWindow, &deleteWindow, 1);
@@ -64,7 +58,9 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
 
     bool screenshotFailed = false;
     {
-        AudioLoop audio(plugin, options);
+        std::optional<AudioLoop> audio;
+        if (options.playAudio)
+            audio.emplace(plugin, options);
         const auto start = std::chrono::steady_clock::now();
         const auto screenshotDue = start + std::chrono::milliseconds(options.screenshotAfterMs);
         for (bool running = true; running;) {

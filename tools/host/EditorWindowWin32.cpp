@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -110,19 +111,11 @@ LRESULT CALLBACK hostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 int runEditor(PluginInstance& plugin, const EditorOptions& options)
 {
-    if (!(plugin.record()->flags & effFlagsHasEditor)) {
-        std::fprintf(stderr, "grindlemark-host: the plug-in has no editor\n");
+    int width = 0;
+    int height = 0;
+    if (!editorSize(plugin, width, height))
         return 1;
-    }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ERect* rect = nullptr;
-    plugin.dispatch(effEditGetRect, 0, 0, &rect);
-    const int width = rect ? rect->right - rect->left : 0;
-    const int height = rect ? rect->bottom - rect->top : 0;
-    if (width <= 0 || height <= 0) {
-        std::fprintf(stderr, "grindlemark-host: the editor reports no size\n");
-        return 1;
-    }
 
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
@@ -160,7 +153,9 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
         SetTimer(hostWindow, kScreenshotTimer, static_cast<UINT>(options.screenshotAfterMs), nullptr);
 
     {
-        AudioLoop audio(plugin, options);
+        std::optional<AudioLoop> audio;
+        if (options.playAudio)
+            audio.emplace(plugin, options);
         MSG message;
         while (GetMessageA(&message, nullptr, 0, 0) > 0) {
             TranslateMessage(&message);

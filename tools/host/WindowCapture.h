@@ -38,8 +38,8 @@ inline cairo_surface_t* captureWindow(Display* display, Window window)
         auto* out = reinterpret_cast<std::uint32_t*>(data + row * stride);
         for (int column = 0; column < image->width; ++column) {
             const unsigned long pixel = XGetPixel(image, column, row);
-            out[column] = 0xFF000000u | channel(pixel, image->red_mask) << 16 |
-                          channel(pixel, image->green_mask) << 8 | channel(pixel, image->blue_mask);
+            out[column] = 0xFF000000u | channel(pixel, image->red_mask) << 16 | channel(pixel, image->green_mask) << 8 |
+                          channel(pixel, image->blue_mask);
         }
     }
     cairo_surface_mark_dirty(picture);

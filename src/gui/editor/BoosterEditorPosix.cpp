@@ -1,6 +1,7 @@
 #include "gui/editor/BoosterEditorPosix.h"
 
 #include "effect/EditorFactory.h"
+#include "gui/toolkit/DisplayConnection.h"
 #include "gui/toolkit/SkinGeometry.h"
 #include "gui/toolkit/ValueDrag.h"
 
@@ -15,23 +16,52 @@ namespace {
 
 void (*updateCheckStarter)(UpdateCheckState&, void*) = startUpdateCheck;
 
-// Set by the error handler that stands in while the editor makes its window:
-// a host window the display does not know must fail the open, not end the
-// host (Xlib's own handler exits).
-bool windowRequestFailed = false;
+// Requests on windows the host may already have destroyed (its window goes
+// first, taking the panel with it) must not end the host: Xlib's default
+// handler exits. While one of these lives, errors are noted instead, and on
+// its end every request made meanwhile has been answered. The handler is the
+// process's, so it stands in only for these moments, on the host's UI thread.
+bool requestFailed = false;
 
-int noteWindowError(Display*, XErrorEvent*)
+int noteError(Display*, XErrorEvent*)
 {
-    windowRequestFailed = true;
+    requestFailed = true;
     return 0;
 }
+
+class TrappedErrors {
+public:
+    explicit TrappedErrors(Display* display) : display(display)
+    {
+        XSync(display, False);
+        requestFailed = false;
+        previous = XSetErrorHandler(noteError);
+    }
+    ~TrappedErrors()
+    {
+        XSync(display, False);
+        XSetErrorHandler(previous);
+    }
+    TrappedErrors(const TrappedErrors&) = delete;
+    TrappedErrors& operator=(const TrappedErrors&) = delete;
+
+    bool failed() const
+    {
+        XSync(display, False);
+        return requestFailed;
+    }
+
+private:
+    Display* display;
+    XErrorHandler previous = nullptr;
+};
 
 bool inside(int x, int y, int left, int top, int width, int height)
 {
     return x >= left && y >= top && x < left + width && y < top + height;
 }
 
-constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
 
 } // namespace
 
@@ -115,17 +145,10 @@ BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booste
 BoosterEditor::~BoosterEditor()
 {
     abandonUpdateCheck(updateState);
-    // Once detached, no processing call is still inside the display data;
-    // the locks then make sure of it for anyone else.
-    booster->detachDisplay();
-    for (CriticalSection& lock : displayData.ringLocks)
-        lock.enter();
-    displayData.meterLock.enter();
-    booster->setEditor(nullptr);
-    close();
-    for (CriticalSection& lock : displayData.ringLocks)
-        lock.leave();
-    displayData.meterLock.leave();
+    detachDisplayAndRelease(*booster, displayData, [this] {
+        booster->setEditor(nullptr);
+        close();
+    });
 }
 
 bool BoosterEditor::getRect(ERect** target)
@@ -140,28 +163,27 @@ bool BoosterEditor::open(void* parentWindow)
         return false;
     if (window)
         close(); // a second open without a close: start afresh
-    display = XOpenDisplay(nullptr);
+    display = openDisplayConnection();
     if (!display)
         return false;
 
     const Window parent = static_cast<Window>(reinterpret_cast<std::uintptr_t>(parentWindow));
-    XSync(display, False);
-    windowRequestFailed = false;
-    XErrorHandler previousHandler = XSetErrorHandler(noteWindowError);
-    XWindowAttributes parentAttributes{};
-    if (XGetWindowAttributes(display, parent, &parentAttributes) != 0 && !windowRequestFailed) {
-        XSetWindowAttributes attributes{};
-        attributes.event_mask = kEventMask;
-        attributes.background_pixmap = None;
-        window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(rect.right),
-                               static_cast<unsigned>(rect.bottom), 0, CopyFromParent, InputOutput, CopyFromParent,
-                               CWEventMask | CWBackPixmap, &attributes);
-        XSync(display, False);
-    }
-    XSetErrorHandler(previousHandler);
     XWindowAttributes own{};
-    if (windowRequestFailed || !window || XGetWindowAttributes(display, window, &own) == 0) {
-        window = 0;
+    {
+        TrappedErrors errors(display);
+        XWindowAttributes parentAttributes{};
+        if (XGetWindowAttributes(display, parent, &parentAttributes) != 0 && !errors.failed()) {
+            XSetWindowAttributes attributes{};
+            attributes.event_mask = kEventMask;
+            attributes.background_pixmap = None;
+            window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(rect.right),
+                                   static_cast<unsigned>(rect.bottom), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                   CWEventMask | CWBackPixmap, &attributes);
+        }
+        if (errors.failed() || !window || XGetWindowAttributes(display, window, &own) == 0 || errors.failed())
+            window = 0;
+    }
+    if (!window) {
         close();
         return false;
     }
@@ -189,8 +211,10 @@ void BoosterEditor::close()
         cairo_surface_destroy(windowSurface);
     windowSurface = nullptr;
     if (display) {
-        if (window)
+        if (window) {
+            TrappedErrors errors(display);
             XDestroyWindow(display, window);
+        }
         XCloseDisplay(display);
     }
     display = nullptr;
@@ -232,6 +256,13 @@ void BoosterEditor::handleEvent(const XEvent& event)
     switch (event.type) {
     case Expose:
         dirty = true;
+        break;
+    case DestroyNotify:
+        // The host destroyed its window, and the panel with it: nothing more to draw on.
+        if (windowSurface)
+            cairo_surface_destroy(windowSurface);
+        windowSurface = nullptr;
+        window = 0;
         break;
     case ButtonPress:
         pressAt(event.xbutton.x, event.xbutton.y, event.xbutton.button, event.xbutton.state);
@@ -277,7 +308,7 @@ void BoosterEditor::pressAt(int x, int y, unsigned mouseButton, unsigned modifie
     const int track = mouseButton == Button1 ? 0 : (mouseButton == Button3 ? 1 : -1);
     if (d < 0 || track < 0)
         return;
-    DialRing (&rings)[2] = dials[static_cast<std::size_t>(d)].rings;
+    DialRing(&rings)[2] = dials[static_cast<std::size_t>(d)].rings;
     const auto row = static_cast<std::uint16_t>(y - skin::kDialY);
     if (pressTrack(rings[track].value, rings[track].dragAnchor, rings[1 - track].dragAnchor, track,
                    (modifiers & ControlMask) != 0, row, 1))
@@ -290,7 +321,7 @@ void BoosterEditor::releaseAt(int x, int y, unsigned mouseButton)
     const int track = mouseButton == Button1 ? 0 : (mouseButton == Button3 ? 1 : -1);
     if (d < 0 || track < 0)
         return;
-    DialRing (&rings)[2] = dials[static_cast<std::size_t>(d)].rings;
+    DialRing(&rings)[2] = dials[static_cast<std::size_t>(d)].rings;
     if (endDrag(rings[track].dragAnchor, rings[1 - track].dragAnchor))
         capturedDial = -1;
 }
@@ -324,7 +355,8 @@ void BoosterEditor::onButton(int command, int state)
 void BoosterEditor::syncControls()
 {
     for (int d = 0; d < 3; ++d)
-        if (dials[static_cast<std::size_t>(d)].base && syncDialRings(*booster, d, dials[static_cast<std::size_t>(d)].rings))
+        if (dials[static_cast<std::size_t>(d)].base &&
+            syncDialRings(*booster, d, dials[static_cast<std::size_t>(d)].rings))
             dirty = true;
     for (int b = 0; b < 3; ++b) {
         const int on = buttonFrameFor(*booster, b);
@@ -360,13 +392,8 @@ void BoosterEditor::commitScope(Scope& scope, std::uint8_t fade)
         return;
     cairo_surface_t* shown = scope.shown.get();
     cairo_surface_flush(shown);
-    const int width = surfaceWidth(shown);
-    const std::uint32_t* source = scope.raster.pixels();
-    for (int row = 0; row < surfaceHeight(shown); ++row) {
-        std::uint32_t* target = surfacePixels(shown, row);
-        for (int column = 0; column < width; ++column)
-            target[column] = source[row * width + column] | 0xFF000000u; // opaque, whatever the raster keeps there
-    }
+    scope.raster.copyOpaqueTo(surfacePixels(shown, 0),
+                              static_cast<std::size_t>(cairo_image_surface_get_stride(shown)) / sizeof(std::uint32_t));
     cairo_surface_mark_dirty(shown);
     scope.raster.finishFrame(fade);
     dirty = true;
@@ -397,12 +424,13 @@ void BoosterEditor::render()
             if (!meter.off || !meter.on)
                 continue;
             const int y = kMeterLayouts[m].y;
-            copy(meter.off.get(), skin::kMeterX, y, 0, 0, surfaceWidth(meter.off.get()), surfaceHeight(meter.off.get()));
+            copy(meter.off.get(), skin::kMeterX, y, 0, 0, surfaceWidth(meter.off.get()),
+                 surfaceHeight(meter.off.get()));
             for (MeterBar& bar : meter.bars) {
                 const PixelRect lit = litRectangle(bar, true);
                 if (lit.right > lit.left && lit.bottom > lit.top)
-                    copy(meter.on.get(), skin::kMeterX + lit.left, y + lit.top, lit.left, lit.top,
-                         lit.right - lit.left, lit.bottom - lit.top);
+                    copy(meter.on.get(), skin::kMeterX + lit.left, y + lit.top, lit.left, lit.top, lit.right - lit.left,
+                         lit.bottom - lit.top);
                 bar.paintedValue = bar.value;
             }
         }
@@ -427,16 +455,16 @@ void BoosterEditor::renderDial(int index)
         return;
     cairo_surface_t* target = frame.get();
     cairo_surface_flush(target);
-    const int width = surfaceWidth(dial.base.get());
-    const int left = kDialLayouts[static_cast<std::size_t>(index)].x;
-    for (int row = 0; row < surfaceHeight(dial.base.get()); ++row) {
-        std::uint32_t* out = surfacePixels(target, skin::kDialY + row) + left;
-        for (int column = 0; column < width; ++column) {
-            const int ring = litRingAt(dial.rings, skin::kDialCenterX, skin::kDialCenterY, column, row);
-            cairo_surface_t* source = ring >= 0 && dial.lit[ring] ? dial.lit[ring].get() : dial.base.get();
-            out[column] = surfacePixels(source, row)[column];
-        }
-    }
+    const auto words = [](cairo_surface_t* surface) {
+        return surface ? static_cast<std::size_t>(cairo_image_surface_get_stride(surface)) / sizeof(std::uint32_t) : 0;
+    };
+    const auto pixels = [](const SkinSurface& surface) { return surface ? surfacePixels(surface.get(), 0) : nullptr; };
+    // The composed pictures of one dial share their size, so they share their row length.
+    lightDialPixels(dial.rings, skin::kDialCenterX, skin::kDialCenterY, surfaceWidth(dial.base.get()),
+                    surfaceHeight(dial.base.get()), pixels(dial.base), pixels(dial.lit[0]), pixels(dial.lit[1]),
+                    words(dial.base.get()),
+                    surfacePixels(target, skin::kDialY) + kDialLayouts[static_cast<std::size_t>(index)].x,
+                    words(target));
     cairo_surface_mark_dirty(target);
     dial.rings[0].paintedValue = dial.rings[0].value;
     dial.rings[1].paintedValue = dial.rings[1].value;
@@ -446,11 +474,11 @@ void BoosterEditor::present()
 {
     if (!windowSurface)
         return;
+    TrappedErrors errors(display);
     cairo_t* cr = cairo_create(windowSurface);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, frame.get(), 0, 0);
     cairo_paint(cr);
     cairo_destroy(cr);
     cairo_surface_flush(windowSurface);
-    XFlush(display);
 }

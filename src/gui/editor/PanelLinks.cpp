@@ -6,8 +6,8 @@
 using namespace skin;
 
 const std::array<DialLayout, 3> kDialLayouts = {{
-    {kDialCharacterX, kImageDialCharacter, kImageDialLeds, kCharacterSegments, kCharacterStartAngle,
-     kCharacterEndAngle, kRing1OuterRadius, kRing1InnerRadius, kAmount, kCharacter},
+    {kDialCharacterX, kImageDialCharacter, kImageDialLeds, kCharacterSegments, kCharacterStartAngle, kCharacterEndAngle,
+     kRing1OuterRadius, kRing1InnerRadius, kAmount, kCharacter},
     {kDialDriveX, kImageDialDrive, kImageDialLeds, kModeSegments, kModeStartAngle, kModeEndAngle, kRing1OuterRadius,
      kRing1InnerRadius, kDrive, kMode},
     {kDialLevelX, kImageDialLevel, 0, 1, 0.0f, 0.0f, 0, 0, kLevel, -1},
@@ -64,7 +64,8 @@ bool syncDialRings(BoosterEffect& effect, int dial, DialRing (&rings)[2])
 
 int buttonFrameFor(BoosterEffect& effect, int button)
 {
-    const int step = static_cast<int>(effect.getParameter(kButtonLayouts[static_cast<std::size_t>(button)].parameter) * 2.0f);
+    const int step =
+        static_cast<int>(effect.getParameter(kButtonLayouts[static_cast<std::size_t>(button)].parameter) * 2.0f);
     return step > 1 ? 1 : step;
 }
 

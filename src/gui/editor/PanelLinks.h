@@ -88,3 +88,18 @@ void drawScopeDots(EditorDisplay& display, int column, ScopeRaster& raster);
 
 // The meter values (0..100): input left, input right, output left, output right.
 std::array<int, 4> meterValues(EditorDisplay& display);
+
+// An editor's last steps with the effect: the display data is detached, so no
+// processing call enters it any more, and its locks are held while `release`
+// runs (the editor detaches itself and closes), so none is still inside.
+template <typename Release> void detachDisplayAndRelease(BoosterEffect& effect, EditorDisplay& display, Release release)
+{
+    effect.detachDisplay();
+    for (CriticalSection& lock : display.ringLocks)
+        lock.enter();
+    display.meterLock.enter();
+    release();
+    for (CriticalSection& lock : display.ringLocks)
+        lock.leave();
+    display.meterLock.leave();
+}
