@@ -250,6 +250,16 @@ TEST_F(Editor, ButtonsSetTheirParametersAndTheAboutPictureHidesTheControls)
     click(host, kButtonInfoX);
     EXPECT_FALSE(editor.isAboutShown());
     EXPECT_EQ(picture(), panel);
+
+    // Closed while the about picture shows, the editor reopens on the panel,
+    // and one click brings the picture back.
+    click(host, kButtonInfoX);
+    host.dispatch(effEditClose);
+    open(host);
+    EXPECT_FALSE(editor.isAboutShown());
+    EXPECT_EQ(editor.buttonState(kAboutButton), 0);
+    click(host, kButtonInfoX);
+    EXPECT_TRUE(editor.isAboutShown());
     host.dispatch(effEditClose);
 }
 

@@ -189,7 +189,9 @@ bool BoosterEditor::open(void* parentWindow)
     }
     windowSurface = cairo_xlib_surface_create(display, window, own.visual, rect.right, rect.bottom);
     systemWindow = parentWindow;
+    // Every opening starts on the panel, its about button dark with it.
     aboutShown = false;
+    buttons[kAboutButton].state = 0;
     capturedDial = -1;
     for (Dial& dial : dials)
         dial.rings[0].dragAnchor = dial.rings[1].dragAnchor = kNotDragging;

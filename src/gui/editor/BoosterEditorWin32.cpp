@@ -95,7 +95,9 @@ bool BoosterEditor::open(void* parentWindow)
     if (window)
         close(); // a second open without a close: start afresh
     systemWindow = parentWindow;
+    // Every opening starts on the panel, its about button dark with it.
     aboutShown = false;
+    buttons[kAboutButton].setState(0);
 
     window =
         CreateWindowExA(0, kPanelClassName, kPanelWindowTitle, WS_CHILD, rect.left, rect.top, rect.right - rect.left,
