@@ -65,6 +65,22 @@ protected:
                 return true;
         return false;
     }
+    // Pixels of the rows and columns given that differ from skin image `image`.
+    static int differingFromArtwork(const std::vector<std::uint32_t>& shown, int image, int top, int bottom, int left,
+                                    int right)
+    {
+        const std::string path = std::string(GRINDLEMARK_SOURCE_DIR) + "/resources/" + std::to_string(image) + ".png";
+        cairo_surface_t* artwork = cairo_image_surface_create_from_png(path.c_str());
+        int differing = cairo_surface_status(artwork) == CAIRO_STATUS_SUCCESS && !shown.empty() ? 0 : -1;
+        for (int row = top; row < bottom && differing >= 0; ++row) {
+            const auto* line = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(artwork) +
+                                                                      row * cairo_image_surface_get_stride(artwork));
+            for (int column = left; column < right; ++column)
+                differing += (line[column] & 0xFFFFFFu) != shown[static_cast<std::size_t>(row * 606 + column)];
+        }
+        cairo_surface_destroy(artwork);
+        return differing;
+    }
     // The frame's picture as 0xRRGGBB words.
     std::vector<std::uint32_t> picture()
     {
@@ -119,20 +135,7 @@ TEST_F(Editor, OpensAsAChildOfTheHostWindowAndClosesCleanly)
     // What shows is the panel artwork outside the controls: the title bar's left part.
     open(host);
     idle(host);
-    const std::vector<std::uint32_t> shown = picture();
-    cairo_surface_t* artwork =
-        cairo_image_surface_create_from_png((std::string(GRINDLEMARK_SOURCE_DIR) + "/resources/104.png").c_str());
-    ASSERT_EQ(cairo_surface_status(artwork), CAIRO_STATUS_SUCCESS);
-    ASSERT_EQ(shown.size(), 606u * 291u);
-    int differing = 0;
-    for (int row = 0; row < skin::kButtonHeight; ++row) {
-        const auto* line = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(artwork) +
-                                                                  row * cairo_image_surface_get_stride(artwork));
-        for (int column = 0; column < skin::kButtonPowerX; ++column)
-            differing += (line[column] & 0xFFFFFFu) != shown[static_cast<std::size_t>(row * 606 + column)];
-    }
-    cairo_surface_destroy(artwork);
-    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(differingFromArtwork(picture(), 104, 0, skin::kButtonHeight, 0, skin::kButtonPowerX), 0);
     host.dispatch(effEditClose);
 
     // A host that destroys its window before closing the editor: the editor
@@ -237,13 +240,12 @@ TEST_F(Editor, ButtonsSetTheirParametersAndTheAboutPictureHidesTheControls)
     idle(host);
     EXPECT_EQ(editor.buttonState(1), 1);
 
-    // The about picture covers the dials, which then ignore the mouse; a second click brings them back.
+    // The about picture covers everything below the buttons, and the dials
+    // then ignore the mouse; a second click brings the panel back.
     const std::vector<std::uint32_t> panel = picture();
     click(host, kButtonInfoX);
     EXPECT_TRUE(editor.isAboutShown());
-    const std::vector<std::uint32_t> aboutPicture = picture();
-    EXPECT_NE(aboutPicture[static_cast<std::size_t>((kDialY + 46) * 606 + kDialLevelX + 40)],
-              panel[static_cast<std::size_t>((kDialY + 46) * 606 + kDialLevelX + 40)]);
+    EXPECT_EQ(differingFromArtwork(picture(), 103, kButtonHeight, kPanelHeight, 0, kPanelWidth), 0);
     const float level = host.get(kLevel);
     drag(host, kDialLevelX, 40);
     EXPECT_EQ(host.get(kLevel), level);
