@@ -212,6 +212,13 @@ TEST_F(Editor, ButtonsSetTheirParametersAndTheAboutPictureStopsTheRefresh)
     EXPECT_TRUE(IsWindowVisible(editor.dial(0).getWindow()));
     tick(host);
     EXPECT_EQ(editor.dial(0).rings[0].value, 75); // resumed
+
+    // Closed while the about picture shows, the editor reopens on the panel.
+    click(editor.button(4).getWindow());
+    host.dispatch(effEditClose);
+    open(host);
+    EXPECT_FALSE(editor.isAboutShown());
+    EXPECT_EQ(editor.button(4).getState(), 0);
     host.dispatch(effEditClose);
 }
 

@@ -159,3 +159,27 @@ TEST_F(LedDialTest, PaintLightsOnlyTheRuleSPixels)
         previous = changed;
     }
 }
+
+// What the dial paints carries 255 in every pixel's fourth byte, lit or not,
+// at the display's depth and at 16 bits a pixel.
+TEST_F(LedDialTest, PaintsOpaquePixelsAtAnyDepth)
+{
+    for (int depth : {0, 16}) {
+        dial.destroyWindow();
+        setComposeDepthForTests(depth);
+        createDial();
+        setComposeDepthForTests(0);
+        ASSERT_NE(dial.getWindow(), nullptr) << depth;
+        dial.rings[0].value = 60;
+        dial.rings[1].value = 50;
+        InvalidateRect(dial.getWindow(), nullptr, FALSE);
+        UpdateWindow(dial.getWindow());
+        const std::uint32_t* painted = dial.getPaintedPixels();
+        ASSERT_NE(painted, nullptr);
+        int transparent = 0;
+        for (int i = 0; i < skin::kDialWideWidth * skin::kDialHeight; ++i)
+            transparent += (painted[i] >> 24) != 0xFFu;
+        EXPECT_EQ(transparent, 0) << depth;
+        EXPECT_EQ(dial.rings[0].paintedValue, 60);
+    }
+}

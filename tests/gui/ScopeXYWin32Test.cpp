@@ -80,3 +80,30 @@ TEST_F(ScopeXYTest, ResponseModeShowsOneCurveAtATime)
     scope.commitFrame();
     EXPECT_EQ(differingPixels(readWindow(scope.getWindow()), background), 0);
 }
+
+// On a 16-bit display the pictures composed over the panel have 16 bits a
+// pixel; the scope still gets its window and shows its dots, and every pixel
+// of what it shows carries 255 in the fourth byte, so nothing reading that
+// byte as alpha shows holes.
+TEST_F(ScopeXYTest, WorksAtSixteenBitsAPixelAndShowsOpaquePixels)
+{
+    for (int depth : {16, 0}) {
+        setComposeDepthForTests(depth);
+        CScopeXY scope;
+        scope.create(testModule(), host->window, panel, skin::kImageScopeTube, skin::kScopeTubeX,
+                     skin::kScopeSquarePlotWidth, 15);
+        setComposeDepthForTests(0);
+        ASSERT_NE(scope.getWindow(), nullptr) << depth;
+        scope.plotDot(0.0f, 0.0f);
+        scope.commitFrame();
+        const std::uint32_t* shown = scope.getShownPixels();
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown[41 * skin::kScopeSquareSize + 41] & 0xFFFF0000u, 0xFFFF0000u) << depth; // the red dot
+        EXPECT_EQ(redOf(readWindow(scope.getWindow()).at(41, 41)), 255) << depth;
+        int transparent = 0;
+        for (int i = 0; i < skin::kScopeSquareSize * skin::kScopeSquareSize; ++i)
+            transparent += (shown[i] >> 24) != 0xFFu;
+        EXPECT_EQ(transparent, 0) << depth;
+        scope.destroyWindow();
+    }
+}

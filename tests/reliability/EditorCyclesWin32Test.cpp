@@ -2,6 +2,7 @@
 // drawing objects, and threads, come back to where they started.
 #include "effect/BoosterEffect.h"
 #include "reliability/AllocationCounter.h"
+#include "support/BackgroundAudio.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@
 #include <tlhelp32.h>
 #include <windows.h>
 
-#include <atomic>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -77,17 +76,7 @@ TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
         HostedEffect first, second;
         for (HostedEffect* host : {&first, &second})
             host->dispatch(effSetBlockSize, 0, 64);
-        std::atomic<bool> running{true};
-        std::thread audio([&] {
-            std::vector<float> left(64, 0.4f), right(64, -0.4f), outLeft(64), outRight(64);
-            float* inputs[2] = {left.data(), right.data()};
-            float* outputs[2] = {outLeft.data(), outRight.data()};
-            while (running.load()) {
-                first.effect->processReplacing(first.effect, inputs, outputs, 64);
-                second.effect->processReplacing(second.effect, inputs, outputs, 64);
-                std::this_thread::yield();
-            }
-        });
+        BackgroundAudio audio({first.effect, second.effect});
         for (int cycle = 0; cycle < cycles; ++cycle) {
             EXPECT_EQ(first.dispatch(effEditOpen, 0, 0, frame), 1);
             EXPECT_EQ(second.dispatch(effEditOpen, 0, 0, frame), 1);
@@ -97,8 +86,6 @@ TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
             (cycle % 2 ? second : first).dispatch(effEditClose);
             pump();
         }
-        running.store(false);
-        audio.join();
     };
 
     auto forgetHostCalls = [] {

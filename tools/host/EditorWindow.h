@@ -9,9 +9,14 @@
 struct EditorOptions {
     std::string screenshotPath; // empty: run until the window is closed
     int screenshotAfterMs = 1500;
+    bool playAudio = true;
     double sampleRate = 44100.0;
     int blockSize = 256;
 };
 
 // Returns the process exit status.
 int runEditor(PluginInstance& plugin, const EditorOptions& options);
+
+// The size the editor asks for; false, with the reason on stderr, when the
+// plug-in has no editor or reports no size.
+bool editorSize(PluginInstance& plugin, int& width, int& height);

@@ -1,64 +1,17 @@
 #include "EditorWindow.h"
 
-#include "GuitarPhrase.h"
+#include "AudioLoop.h"
 
 #include <wincodec.h>
 #include <windows.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <thread>
-#include <vector>
+#include <optional>
 
 namespace {
 
 constexpr char kHostClassName[] = "GrindlemarkHostWindow";
 constexpr UINT_PTR kScreenshotTimer = 1;
-
-// Plays the phrase through the plug-in at the pace of a real audio device.
-class AudioLoop {
-public:
-    AudioLoop(PluginInstance& plugin, const EditorOptions& options)
-        : plugin(plugin), blockSize(options.blockSize), sampleRate(options.sampleRate),
-          phrase(synthesizeGuitarPhrase(options.sampleRate))
-    {
-        thread = std::thread([this] { run(); });
-    }
-    ~AudioLoop()
-    {
-        running.store(false);
-        thread.join();
-    }
-
-private:
-    void run()
-    {
-        std::vector<float> left(static_cast<std::size_t>(blockSize)), right(left.size());
-        std::vector<float> outLeft(left.size()), outRight(left.size());
-        float* inputs[2] = {left.data(), right.data()};
-        float* outputs[2] = {outLeft.data(), outRight.data()};
-        const auto blockTime = std::chrono::duration<double>(blockSize / sampleRate);
-        auto due = std::chrono::steady_clock::now();
-        std::size_t position = 0;
-        while (running.load()) {
-            for (std::size_t i = 0; i < left.size(); ++i, position = (position + 1) % phrase.size()) {
-                left[i] = phrase[position];
-                right[i] = 0.8f * phrase[position];
-            }
-            plugin.process(inputs, outputs, blockSize);
-            due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(blockTime);
-            std::this_thread::sleep_until(due);
-        }
-    }
-
-    PluginInstance& plugin;
-    int blockSize;
-    double sampleRate;
-    std::vector<float> phrase;
-    std::atomic<bool> running{true};
-    std::thread thread;
-};
 
 struct HostWindowState {
     const EditorOptions* options = nullptr;
@@ -158,19 +111,11 @@ LRESULT CALLBACK hostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 int runEditor(PluginInstance& plugin, const EditorOptions& options)
 {
-    if (!(plugin.record()->flags & effFlagsHasEditor)) {
-        std::fprintf(stderr, "grindlemark-host: the plug-in has no editor\n");
+    int width = 0;
+    int height = 0;
+    if (!editorSize(plugin, width, height))
         return 1;
-    }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ERect* rect = nullptr;
-    plugin.dispatch(effEditGetRect, 0, 0, &rect);
-    const int width = rect ? rect->right - rect->left : 0;
-    const int height = rect ? rect->bottom - rect->top : 0;
-    if (width <= 0 || height <= 0) {
-        std::fprintf(stderr, "grindlemark-host: the editor reports no size\n");
-        return 1;
-    }
 
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
@@ -208,7 +153,9 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
         SetTimer(hostWindow, kScreenshotTimer, static_cast<UINT>(options.screenshotAfterMs), nullptr);
 
     {
-        AudioLoop audio(plugin, options);
+        std::optional<AudioLoop> audio;
+        if (options.playAudio)
+            audio.emplace(plugin, options);
         MSG message;
         while (GetMessageA(&message, nullptr, 0, 0) > 0) {
             TranslateMessage(&message);

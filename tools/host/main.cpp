@@ -28,7 +28,7 @@ void printUsage()
                  "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
                  "       grindlemark-host [--plugin FILE] render -o DIR [IN.wav]... [options]\n"
                  "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
-                 "                        [--screenshot FILE.png [--after MS]]\n"
+                 "                        [--silent] [--screenshot FILE.png [--after MS]]\n"
                  "\n"
                  "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
                  "  --info              print identity, parameters and programs\n"
@@ -46,7 +46,8 @@ void printUsage()
                  "    --rate HZ         sample rate of the built-in phrase (11025 to 192000, default 44100)\n"
                  "    --float           write 32-bit float samples instead of the input's encoding\n"
                  "    --quiet           no progress display\n"
-                 "  --editor            open the plug-in's editor with the built-in phrase playing (Windows)\n"
+                 "  --editor            open the plug-in's editor with the built-in phrase playing\n"
+                 "    --silent          no audio: the displays stay at rest\n"
                  "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
                  pluginFileName());
 }
@@ -121,6 +122,7 @@ int main(int argc, char** argv)
     std::vector<std::pair<std::string, std::string>> editorSettings;
     std::string screenshotPath;
     long screenshotAfter = 1500;
+    bool silent = false;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
             auto value = [&]() -> const std::string& {
@@ -146,6 +148,8 @@ int main(int argc, char** argv)
                 if (equals == std::string::npos || equals == 0)
                     throw CommandError(kUsage, "--set takes NAME=VALUE, not \"" + setting + "\"");
                 editorSettings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
+            } else if (editing && args[i] == "--silent") {
+                silent = true;
             } else if (editing && args[i] == "--screenshot") {
                 screenshotPath = value();
             } else if (editing && args[i] == "--after") {
@@ -177,6 +181,7 @@ int main(int argc, char** argv)
         EditorOptions options;
         options.screenshotPath = screenshotPath;
         options.screenshotAfterMs = static_cast<int>(screenshotAfter);
+        options.playAudio = !silent;
         return runEditor(plugin, options);
 #else
         throw CommandError(kUsage, "this build of the host tool cannot show editors");

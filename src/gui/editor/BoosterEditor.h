@@ -6,6 +6,7 @@
 
 #include "effect/BoosterEffect.h"
 #include "effect/EditorDisplay.h"
+#include "gui/editor/PanelLinks.h"
 #include "gui/toolkit/CLedButton.h"
 #include "gui/toolkit/CLedDial.h"
 #include "gui/toolkit/CScopeXY.h"
@@ -16,7 +17,6 @@
 #include <array>
 
 constexpr UINT_PTR kRefreshTimerId = 4660;
-constexpr UINT kRefreshMilliseconds = 33;
 
 class BoosterEditor : public AEffEditor {
 public:

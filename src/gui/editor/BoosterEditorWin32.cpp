@@ -1,7 +1,6 @@
 #include "gui/editor/BoosterEditor.h"
 
 #include "effect/EditorFactory.h"
-#include "gui/editor/DisplayScale.h"
 #include "gui/toolkit/SkinBitmap.h"
 #include "gui/toolkit/SkinGeometry.h"
 #include "platform/ModuleInstance.h"
@@ -20,22 +19,6 @@ int liveEditors = 0;
 
 void (*updateCheckStarter)(UpdateCheckState&, void*) = startUpdateCheck;
 
-// The parameters each dial ring and button follows (-1: none).
-struct DialLink {
-    int ring0;
-    int ring1;
-};
-constexpr DialLink kDialLinks[3] = {{kAmount, kCharacter}, {kDrive, kMode}, {kLevel, -1}};
-constexpr int kButtonParameters[3] = {kOversample, kEnable, kChannels};
-
-enum ButtonCommand : int {
-    kCommandOversample = 1,
-    kCommandEnable = 2,
-    kCommandChannels = 3,
-    kCommandUpdateCheck = 4,
-    kCommandAbout = 5,
-};
-
 } // namespace
 
 AEffEditor* createBoosterEditor(BoosterEffect* effect)
@@ -50,8 +33,7 @@ void BoosterEditor::setUpdateCheckStarter(void (*starter)(UpdateCheckState&, voi
 
 BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booster(effect)
 {
-    updateState.identity = {static_cast<std::uint32_t>(kBoosterUniqueId),
-                            static_cast<std::uint32_t>(effect->getVendorVersion())};
+    updateState.identity = updateIdentityOf(*effect);
     controls = {&dials[0],   &dials[1],   &dials[2],   &meters[0],  &meters[1],
                 &buttons[0], &buttons[1], &buttons[2], &buttons[3], &buttons[4]};
     instance = static_cast<HINSTANCE>(moduleInstance ? moduleInstance : GetModuleHandleA(nullptr));
@@ -85,24 +67,15 @@ BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booste
 BoosterEditor::~BoosterEditor()
 {
     abandonUpdateCheck(updateState);
-    // Once detached, no processing call is still inside the display data;
-    // the locks then make sure of it for anyone else.
-    booster->detachDisplay();
-    for (CriticalSection& lock : display.ringLocks)
-        lock.enter();
-    display.meterLock.enter();
-
-    booster->setEditor(nullptr);
-    close();
-    if (panelBitmap)
-        DeleteObject(panelBitmap);
-    if (aboutBitmap)
-        DeleteObject(aboutBitmap);
-    panelBitmap = aboutBitmap = nullptr;
-
-    for (CriticalSection& lock : display.ringLocks)
-        lock.leave();
-    display.meterLock.leave();
+    detachDisplayAndRelease(*booster, display, [this] {
+        booster->setEditor(nullptr);
+        close();
+        if (panelBitmap)
+            DeleteObject(panelBitmap);
+        if (aboutBitmap)
+            DeleteObject(aboutBitmap);
+        panelBitmap = aboutBitmap = nullptr;
+    });
 
     if (--liveEditors == 0)
         UnregisterClassA(kPanelClassName, instance);
@@ -123,7 +96,9 @@ bool BoosterEditor::open(void* parentWindow)
     if (window)
         close(); // a second open without a close: start afresh
     systemWindow = parentWindow;
+    // Every opening starts on the panel, its about button dark with it.
     aboutShown = false;
+    buttons[kAboutButton].setState(0);
 
     window =
         CreateWindowExA(0, kPanelClassName, kPanelWindowTitle, WS_CHILD, rect.left, rect.top, rect.right - rect.left,
@@ -135,21 +110,24 @@ bool BoosterEditor::open(void* parentWindow)
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
     using namespace skin;
-    dials[0].create(instance, window, panelBitmap, kImageDialCharacter, kImageDialLeds, kCharacterSegments,
-                    kCharacterStartAngle, kCharacterEndAngle, kRing1OuterRadius, kRing1InnerRadius, kDialCharacterX);
-    dials[1].create(instance, window, panelBitmap, kImageDialDrive, kImageDialLeds, kModeSegments, kModeStartAngle,
-                    kModeEndAngle, kRing1OuterRadius, kRing1InnerRadius, kDialDriveX);
-    dials[2].create(instance, window, panelBitmap, kImageDialLevel, 0, 1, 0.0f, 0.0f, 0, 0, kDialLevelX);
-    scopes[2].create(instance, window, panelBitmap, kImageScopeResponse, kScopeResponseX, kScopeResponsePlotWidth, 255);
-    scopes[0].create(instance, window, panelBitmap, kImageScopeTube, kScopeTubeX, kScopeSquarePlotWidth, 15);
-    scopes[1].create(instance, window, panelBitmap, kImageScopeTape, kScopeTapeX, kScopeSquarePlotWidth, 15);
-    meters[0].create(instance, window, panelBitmap, kMeterInputY, kImageMeterInputOff, kImageMeterInputOn);
-    meters[1].create(instance, window, panelBitmap, kMeterOutputY, kImageMeterOutputOff, kImageMeterOutputOn);
-    buttons[3].create(instance, window, kButtonDownloadX, panelBitmap, kImageButtonDownload, kCommandUpdateCheck);
-    buttons[4].create(instance, window, kButtonInfoX, panelBitmap, kImageButtonInfo, kCommandAbout);
-    buttons[0].create(instance, window, kButtonOversampleX, panelBitmap, kImageButtonOversample, kCommandOversample);
-    buttons[2].create(instance, window, kButtonStereoX, panelBitmap, kImageButtonStereo, kCommandChannels);
-    buttons[1].create(instance, window, kButtonPowerX, panelBitmap, kImageButtonPower, kCommandEnable);
+    for (std::size_t d = 0; d < dials.size(); ++d) {
+        const DialLayout& layout = kDialLayouts[d];
+        dials[d].create(instance, window, panelBitmap, layout.baseImage, layout.ring1Image, layout.ring1Segments,
+                        layout.ring1StartAngle, layout.ring1EndAngle, layout.ring1OuterRadius, layout.ring1InnerRadius,
+                        layout.x);
+    }
+    for (std::size_t s = 0; s < scopes.size(); ++s) {
+        const ScopeLayout& layout = kScopeLayouts[s];
+        scopes[s].create(instance, window, panelBitmap, layout.image, layout.x, layout.plotWidth, layout.fade);
+    }
+    for (std::size_t m = 0; m < meters.size(); ++m) {
+        const MeterLayout& layout = kMeterLayouts[m];
+        meters[m].create(instance, window, panelBitmap, layout.y, layout.offImage, layout.onImage);
+    }
+    for (std::size_t b = 0; b < buttons.size(); ++b) {
+        const ButtonLayout& layout = kButtonLayouts[b];
+        buttons[b].create(instance, window, layout.x, panelBitmap, layout.image, layout.command);
+    }
 
     refresh();
     booster->startScopeFeed();
@@ -243,28 +221,16 @@ void BoosterEditor::paint(HWND hwnd, HDC given)
 
 void BoosterEditor::onButton(WPARAM command, LPARAM state)
 {
-    const float switchedOn = (state & 1) ? 1.0f : 0.0f;
-    switch (static_cast<int>(command)) {
-    case kCommandOversample:
-        booster->setParameterAutomated(kOversample, switchedOn);
-        break;
-    case kCommandEnable:
-        booster->setParameterAutomated(kEnable, switchedOn);
-        break;
-    case kCommandChannels:
-        booster->setParameterAutomated(kChannels, switchedOn);
-        break;
-    case kCommandUpdateCheck:
+    const int parameter = parameterOfCommand(static_cast<int>(command));
+    if (parameter >= 0) {
+        booster->setParameterAutomated(parameter, (state & 1) ? 1.0f : 0.0f);
+    } else if (command == kCommandUpdateCheck) {
         updateCheckStarter(updateState, window);
-        buttons[3].setState(0); // a momentary button: back to off
-        break;
-    case kCommandAbout:
+        buttons[kUpdateButton].setState(0); // a momentary button: back to off
+    } else if (command == kCommandAbout) {
         aboutShown = (state & 1) != 0;
         showControls(aboutShown ? SW_HIDE : SW_SHOW);
         InvalidateRect(window, nullptr, FALSE);
-        break;
-    default:
-        break;
     }
 }
 
@@ -281,42 +247,24 @@ void BoosterEditor::refresh()
 
 void BoosterEditor::feedResponseCurve()
 {
-    // Only a new curve is drawn; otherwise the display keeps its picture.
-    if (!booster->takeResponseCurve(responseCopy))
-        return;
-    for (int i = 0; i < kResponsePoints; ++i) {
-        const auto [x, y] = responseCurvePoint(i, responseCopy[static_cast<std::size_t>(i)]);
-        scopes[2].plotCurvePoint(x, y);
-    }
-    scopes[2].commitFrame();
+    if (drawResponseCurve(*booster, responseCopy, scopes[kResponseScope].getRaster()))
+        scopes[kResponseScope].commitFrame();
 }
 
 void BoosterEditor::feedScopes()
 {
     for (int i = 0; i < 2; ++i) {
         CScopeXY& scope = scopes[static_cast<std::size_t>(i)];
-        // The audio thread only tries this lock: holding it costs it one block's frames.
-        display.ringLocks[i].enter();
-        for (const ScopeFrame& frame : display.scopeRing) {
-            const ScopePoint& point = frame.points[i];
-            // Mirrored: a positive x lands left of centre.
-            scope.plotDot(-static_cast<float>(point.x), static_cast<float>(point.y));
-        }
-        display.ringLocks[i].leave();
+        drawScopeDots(display, i, scope.getRaster());
         scope.commitFrame();
     }
 }
 
 void BoosterEditor::feedMeters()
 {
-    display.meterLock.enter();
-    const std::array<double, 4> levels = display.meterLevels;
-    display.meterLock.leave();
-
-    meters[0].bars[0].value = meterValueOf(levels[0], kInputMeterOffsetDb);
-    meters[0].bars[1].value = meterValueOf(levels[1], kInputMeterOffsetDb);
-    meters[1].bars[0].value = meterValueOf(levels[2], kOutputMeterOffsetDb);
-    meters[1].bars[1].value = meterValueOf(levels[3], kOutputMeterOffsetDb);
+    const std::array<int, 4> levels = meterValues(display);
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        meters[i / 2].bars[i % 2].value = levels[i];
     for (CSlider& meter : meters) {
         if (!meter.getWindow())
             continue;
@@ -332,26 +280,7 @@ void BoosterEditor::syncDials()
     for (int d = 0; d < 3; ++d) {
         CLedDial& dial = dials[static_cast<std::size_t>(d)];
         // A dial without a window can neither be moved nor repainted.
-        if (!dial.getWindow())
-            continue;
-        const int links[2] = {kDialLinks[d].ring0, kDialLinks[d].ring1};
-        for (int r = 0; r < 2; ++r) {
-            if (links[r] < 0)
-                continue;
-            DialRing& ring = dial.rings[r];
-            if (ring.value != ring.paintedValue) {
-                // The user moved it since the last paint: the gesture wins.
-                booster->setParameterAutomated(links[r], static_cast<float>(ring.value) * 0.01f);
-            } else if (r == 0) {
-                const double fromHost = static_cast<double>(booster->getParameter(links[r])) * 100.0;
-                const int value = static_cast<int>(fromHost);
-                ring.value = value < 0 ? 0 : (value > 100 ? 100 : value);
-            } else {
-                // A selector shows the step the sound uses.
-                ring.value = selectorValueFor(booster->getParameter(links[r]), ring.steps);
-            }
-        }
-        if (dial.rings[0].value != dial.rings[0].paintedValue || dial.rings[1].value != dial.rings[1].paintedValue)
+        if (dial.getWindow() && syncDialRings(*booster, d, dial.rings))
             InvalidateRect(dial.getWindow(), nullptr, FALSE);
     }
 }
@@ -360,8 +289,7 @@ void BoosterEditor::syncButtons()
 {
     for (int b = 0; b < 3; ++b) {
         CLedButton& button = buttons[static_cast<std::size_t>(b)];
-        const int step = static_cast<int>(booster->getParameter(kButtonParameters[b]) * 2.0f);
-        const int on = step > 1 ? 1 : step;
+        const int on = buttonFrameFor(*booster, b);
         if ((button.getState() == 1 ? 1 : 0) != on) {
             button.setState(on);
             if (button.getWindow()) {

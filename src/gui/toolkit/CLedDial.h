@@ -9,6 +9,9 @@
 #include "gui/toolkit/CSkinControl.h"
 #include "gui/toolkit/DialGeometry.h"
 
+#include <cstdint>
+#include <vector>
+
 class CLedDial : public CSkinControl {
 public:
     CLedDial() = default;
@@ -24,6 +27,9 @@ public:
                 int ring1InnerRadius, int x);
 
     void destroyWindow() override;
+
+    // What the last paint drew (width x height 32-bit pixels), or null.
+    const std::uint32_t* getPaintedPixels() const { return paintedPixels; }
 
     // The owner reads and writes value (0..100) and compares it with
     // paintedValue, which every completed paint updates.
@@ -44,11 +50,15 @@ private:
     void loadImages(HBITMAP panel, int baseImageId, int ring1ImageId, int x);
     void releaseImages();
     void paint(HWND hwnd);
-    void pressRing(int ring, LPARAM position);
+    void pressRing(int ring, WPARAM keys, LPARAM position);
     void releaseRing(int ring);
 
     static int liveWindows;
 
-    CMemoryDC baseImage;    // the panel region with the base image: every LED dark
-    CMemoryDC litImages[2]; // per ring, the picture its lit pixels are copied from
+    // 32-bit pixels, width x height: the panel region with the base image (every
+    // LED dark) and per ring the picture its lit pixels come from (empty: none).
+    std::vector<std::uint32_t> basePixels;
+    std::vector<std::uint32_t> litPixels[2];
+    CMemoryDC paintImage;                   // what the last paint drew, as a 32-bit picture
+    std::uint32_t* paintedPixels = nullptr; // its pixels
 };

@@ -9,9 +9,7 @@ int CLedDial::liveWindows = 0;
 CLedDial::~CLedDial()
 {
     destroyWindow();
-    litImages[1].release();
-    litImages[0].release();
-    baseImage.release();
+    paintImage.release();
 }
 
 void CLedDial::create(HINSTANCE moduleInstance, HWND parent, HBITMAP panel, int baseImageId, int ring1ImageId,
@@ -53,36 +51,50 @@ void CLedDial::loadImages(HBITMAP panel, int baseImageId, int ring1ImageId, int 
     width = baseWidth;
     height = baseHeight;
 
-    HDC reference = GetDC(parentWindow);
-    baseImage.create(reference);
-    litImages[0].create(reference);
-    if (ring1ImageId != 0) {
-        litImages[1].create(reference);
-    } else {
-        litImages[1].release();
-    }
-    ReleaseDC(parentWindow, reference);
-
     // Every picture is the panel region under the dial with its image blended
-    // over it. A missing LED image leaves the plain panel: that ring then
-    // shows nothing when lit.
+    // over it, read as 32-bit pixels whatever the display's depth. A missing
+    // LED image leaves the plain panel: that ring then shows nothing when lit.
+    const auto compose = [&](HBITMAP image, std::vector<std::uint32_t>& pixels) {
+        HBITMAP composed = composeOverPanel(*this, panel, image, x, skin::kDialY, 1);
+        pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+        if (!readPixels(composed, width, height, pixels.data())) {
+            pixels.clear();
+        }
+        if (composed != nullptr) {
+            DeleteObject(composed);
+        }
+    };
     HBITMAP leds = loadPngResource(instance, skin::kImageDialLeds);
-    baseImage.adopt(composeOverPanel(*this, panel, base, x, skin::kDialY, 1));
-    litImages[0].adopt(composeOverPanel(*this, panel, leds, x, skin::kDialY, 1));
+    compose(base, basePixels);
+    compose(leds, litPixels[0]);
     if (ring1ImageId == skin::kImageDialLeds) {
-        litImages[1].adopt(composeOverPanel(*this, panel, leds, x, skin::kDialY, 1));
+        litPixels[1] = litPixels[0];
     } else if (ring1ImageId != 0) {
         HBITMAP ring1Leds = loadPngResource(instance, ring1ImageId);
-        litImages[1].adopt(composeOverPanel(*this, panel, ring1Leds, x, skin::kDialY, 1));
+        compose(ring1Leds, litPixels[1]);
         if (ring1Leds != nullptr) {
             DeleteObject(ring1Leds);
         }
+    } else {
+        litPixels[1].clear();
     }
     if (leds != nullptr) {
         DeleteObject(leds);
     }
     DeleteObject(base);
-    if (baseImage.selectedBitmap() == nullptr || litImages[0].selectedBitmap() == nullptr) {
+
+    void* bits = nullptr;
+    HBITMAP painted = createPixelSection(width, height, 32, bits);
+    HDC reference = GetDC(parentWindow);
+    const bool hasDc = painted != nullptr && paintImage.create(reference);
+    ReleaseDC(parentWindow, reference);
+    if (hasDc) {
+        paintImage.adopt(painted);
+        paintedPixels = static_cast<std::uint32_t*>(bits);
+    } else if (painted != nullptr) {
+        DeleteObject(painted);
+    }
+    if (basePixels.empty() || litPixels[0].empty() || paintedPixels == nullptr) {
         releaseImages();
         width = 0;
         height = 0;
@@ -91,9 +103,11 @@ void CLedDial::loadImages(HBITMAP panel, int baseImageId, int ring1ImageId, int 
 
 void CLedDial::releaseImages()
 {
-    baseImage.deleteBitmap();
-    litImages[0].deleteBitmap();
-    litImages[1].deleteBitmap();
+    paintImage.deleteBitmap();
+    paintedPixels = nullptr;
+    basePixels.clear();
+    litPixels[0].clear();
+    litPixels[1].clear();
 }
 
 void CLedDial::destroyWindow()
@@ -117,30 +131,27 @@ void CLedDial::paint(HWND hwnd)
 {
     PAINTSTRUCT ps;
     HDC target = BeginPaint(hwnd, &ps);
-    if (target != nullptr) {
-        CPaintBuffer buffer(target);
-        if (baseImage.dc != nullptr && buffer.dc != nullptr) {
-            BitBlt(buffer.dc, 0, 0, width, height, baseImage.dc, 0, 0, SRCCOPY);
-            for (int row = 0; row < height; ++row) {
-                for (int column = 0; column < width; ++column) {
-                    const int ring = litRingAt(rings, centerX, centerY, column, row);
-                    if (ring >= 0 && litImages[ring].dc != nullptr) {
-                        SetPixelV(buffer.dc, column, row, GetPixel(litImages[ring].dc, column, row));
-                    }
-                }
-            }
-        }
+    if (target != nullptr && paintedPixels != nullptr) {
+        const auto pixelsOf = [](const std::vector<std::uint32_t>& pixels) {
+            return pixels.empty() ? nullptr : pixels.data();
+        };
+        const auto rowLength = static_cast<std::size_t>(width);
+        lightDialPixels(rings, centerX, centerY, width, height, basePixels.data(), pixelsOf(litPixels[0]),
+                        pixelsOf(litPixels[1]), rowLength, paintedPixels, rowLength);
+        GdiFlush(); // the pixels are written before GDI paints from them
+        BitBlt(target, 0, 0, width, height, paintImage.dc, 0, 0, SRCCOPY);
     }
     EndPaint(hwnd, &ps);
     rings[0].paintedValue = rings[0].value;
     rings[1].paintedValue = rings[1].value;
 }
 
-void CLedDial::pressRing(int ring, LPARAM position)
+void CLedDial::pressRing(int ring, WPARAM keys, LPARAM position)
 {
     DialRing& own = rings[ring];
     const DialRing& other = rings[1 - ring];
-    if (startDrag(own.dragAnchor, own.value, other.dragAnchor, HIWORD(position), dragShift)) {
+    if (pressTrack(own.value, own.dragAnchor, other.dragAnchor, ring, (keys & MK_CONTROL) != 0, HIWORD(position),
+                   dragShift)) {
         SetCapture(window);
     }
 }
@@ -166,20 +177,13 @@ LRESULT CLedDial::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 1;
     }
     case WM_LBUTTONDOWN:
-        if ((wParam & MK_CONTROL) != 0) {
-            rings[0].value = 50; // a reset, not the start of a drag
-            return 1;
-        }
-        pressRing(0, lParam);
+        pressRing(0, wParam, lParam);
         return 1;
     case WM_LBUTTONUP:
         releaseRing(0);
         return 1;
     case WM_RBUTTONDOWN:
-        if ((wParam & MK_CONTROL) != 0) {
-            rings[1].value = 50; // and the drag starts from there
-        }
-        pressRing(1, lParam);
+        pressRing(1, wParam, lParam);
         return 1;
     case WM_RBUTTONUP:
         releaseRing(1);

@@ -34,6 +34,9 @@ public:
     void destroyWindow() override;
 
     const ScopeRaster& getRaster() const { return raster; }
+    // The 32-bit picture the window shows (width x height), or null.
+    const std::uint32_t* getShownPixels() const { return shownPixels; }
+    ScopeRaster& getRaster() { return raster; }
 
 protected:
     const char* classSuffix() const override { return "CScopeXYWindowClass"; }
@@ -48,7 +51,8 @@ private:
 
     static int liveWindows;
 
-    CMemoryDC displayImage; // holds the bitmap the window shows
+    CMemoryDC displayImage;               // holds the 32-bit picture the window shows
+    std::uint32_t* shownPixels = nullptr; // its pixels
     int commitDivider = 1;  // commit on every call
     int commitCounter = 0;
     int plotWidth = 0;

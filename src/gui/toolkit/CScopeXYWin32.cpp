@@ -49,30 +49,37 @@ void CScopeXY::loadImages(HBITMAP panel, int imageId, int x)
         }
         return;
     }
-    HDC reference = GetDC(parentWindow);
-    displayImage.create(reference);
-    ReleaseDC(parentWindow, reference);
-    displayImage.adopt(composeOverPanel(*this, panel, image, x, skin::kScopeY, 1));
+    // The picture comes in the display's format; the raster and the shown
+    // picture are 32-bit whatever the display's depth, and painting converts.
+    HBITMAP composed = composeOverPanel(*this, panel, image, x, skin::kScopeY, 1);
     DeleteObject(image);
-
-    HBITMAP shown = displayImage.selectedBitmap();
-    BITMAP description = {};
-    const LONG byteCount = width * height * 4;
     std::vector<std::uint32_t> picture(static_cast<size_t>(width) * static_cast<size_t>(height));
-    // The raster works on 32-bit display pixels; another display depth would
-    // need a conversion, so such a scope stays without window.
-    if (shown == nullptr || GetObjectA(shown, sizeof description, &description) == 0 || description.bmBitsPixel != 32 ||
-        GetBitmapBits(shown, byteCount, picture.data()) != byteCount) {
+    const bool read = readPixels(composed, width, height, picture.data());
+    if (composed != nullptr) {
+        DeleteObject(composed);
+    }
+    void* bits = nullptr;
+    HBITMAP shown = read ? createPixelSection(width, height, 32, bits) : nullptr;
+    HDC reference = GetDC(parentWindow);
+    const bool hasDc = shown != nullptr && displayImage.create(reference);
+    ReleaseDC(parentWindow, reference);
+    if (!hasDc) {
+        if (shown != nullptr) {
+            DeleteObject(shown);
+        }
         displayImage.release();
         width = height = 0;
         return;
     }
+    displayImage.adopt(shown);
+    shownPixels = static_cast<std::uint32_t*>(bits);
     raster.assign(picture.data(), width, height, plotWidth, plotHeight);
 }
 
 void CScopeXY::releaseImages()
 {
     displayImage.deleteBitmap();
+    shownPixels = nullptr;
     raster.release();
 }
 
@@ -83,9 +90,9 @@ void CScopeXY::commitFrame()
     }
     commitCounter = 0;
     if (raster.hasPixels()) {
-        HBITMAP shown = displayImage.selectedBitmap();
-        if (shown != nullptr) {
-            SetBitmapBits(shown, static_cast<DWORD>(raster.pixelCount()) * 4, raster.pixels());
+        if (shownPixels != nullptr) {
+            raster.copyOpaqueTo(shownPixels, static_cast<std::size_t>(width));
+            GdiFlush(); // the pixels are written before GDI paints from them
         }
         raster.finishFrame(fadeMode);
     }

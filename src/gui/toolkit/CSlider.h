@@ -39,7 +39,7 @@ private:
     void loadImages(HBITMAP panel, int offImageId, int onImageId, int x, int y);
     void releaseImages();
     void paint(HWND hwnd);
-    void pressBar(int bar, LPARAM position);
+    void pressBar(int bar, WPARAM keys, LPARAM position);
     void releaseBar(int bar);
 
     static int liveWindows;

@@ -23,21 +23,7 @@ void CSlider::create(HINSTANCE moduleInstance, HWND parent, HBITMAP panel, int y
     instance = moduleInstance;
     parentWindow = parent;
     horizontal = true;
-    const int barEdges[2][4] = {
-        {skin::kMeterBar0Left, skin::kMeterBar0Top, skin::kMeterBar0Right, skin::kMeterBar0Bottom},
-        {skin::kMeterBar1Left, skin::kMeterBar1Top, skin::kMeterBar1Right, skin::kMeterBar1Bottom},
-    };
-    for (int i = 0; i < 2; ++i) {
-        MeterBar& bar = bars[i];
-        bar.fillBar = true;
-        bar.readOnly = true;
-        bar.left = barEdges[i][0];
-        bar.top = barEdges[i][1];
-        bar.right = barEdges[i][2];
-        bar.bottom = barEdges[i][3];
-        bar.segments = skin::kMeterSegments;
-        bar.dragAnchor = kNotDragging;
-    }
+    shapeMeterBars(bars);
     loadImages(panel, offImageId, onImageId, skin::kMeterX, y);
     if (width <= 0 || height <= 0) {
         return;
@@ -125,10 +111,11 @@ void CSlider::paint(HWND hwnd)
     }
 }
 
-void CSlider::pressBar(int bar, LPARAM position)
+void CSlider::pressBar(int bar, WPARAM keys, LPARAM position)
 {
     MeterBar& own = bars[bar];
-    if (startDrag(own.dragAnchor, own.value, bars[1 - bar].dragAnchor, HIWORD(position), dragShift)) {
+    if (pressTrack(own.value, own.dragAnchor, bars[1 - bar].dragAnchor, bar, (keys & MK_CONTROL) != 0,
+                   HIWORD(position), dragShift)) {
         SetCapture(window);
     }
 }
@@ -158,20 +145,13 @@ LRESULT CSlider::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         return 1;
     }
     case WM_LBUTTONDOWN:
-        if ((wParam & MK_CONTROL) != 0) {
-            bars[0].value = 50;
-            return 1;
-        }
-        pressBar(0, lParam);
+        pressBar(0, wParam, lParam);
         return 1;
     case WM_LBUTTONUP:
         releaseBar(0);
         return 1;
     case WM_RBUTTONDOWN:
-        if ((wParam & MK_CONTROL) != 0) {
-            bars[1].value = 50;
-        }
-        pressBar(1, lParam);
+        pressBar(1, wParam, lParam);
         return 1;
     case WM_RBUTTONUP:
         releaseBar(1);

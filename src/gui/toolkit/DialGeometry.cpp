@@ -89,3 +89,19 @@ int litRingAt(const DialRing (&rings)[2], float centerX, float centerY, int colu
     }
     return -1;
 }
+
+void lightDialPixels(const DialRing (&rings)[2], float centerX, float centerY, int width, int height,
+                     const std::uint32_t* base, const std::uint32_t* lit0, const std::uint32_t* lit1,
+                     std::size_t stride, std::uint32_t* out, std::size_t outStride)
+{
+    const std::uint32_t* lit[2] = {lit0, lit1};
+    for (int row = 0; row < height; ++row) {
+        const std::size_t from = static_cast<std::size_t>(row) * stride;
+        std::uint32_t* target = out + static_cast<std::size_t>(row) * outStride;
+        for (int column = 0; column < width; ++column) {
+            const int ring = litRingAt(rings, centerX, centerY, column, row);
+            const std::uint32_t* source = ring >= 0 && lit[ring] ? lit[ring] : base;
+            target[column] = source[from + static_cast<std::size_t>(column)] | 0xFF000000u;
+        }
+    }
+}

@@ -2,6 +2,8 @@
 // for a value. Portable arithmetic; the dial's window paints what this says.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 // One ring of LEDs around the dial's centre. Angles are in radians with the y
@@ -49,3 +51,12 @@ bool ringLightsDirection(const DialRing& ring, float dx, float dy);
 // at (centerX, centerY), or -1: the first ring whose band holds the pixel
 // decides, lit or not.
 int litRingAt(const DialRing (&rings)[2], float centerX, float centerY, int column, int row);
+
+// Paints a dial of width x height: each pixel a ring lights comes from that
+// ring's picture (null: no light, the base shows), every other pixel from
+// the base. Pictures and output are 0xAARRGGBB words in rows of `stride`
+// words; the output is opaque whatever the pictures' fourth byte holds, since
+// hosts and capture tools may read it as alpha.
+void lightDialPixels(const DialRing (&rings)[2], float centerX, float centerY, int width, int height,
+                     const std::uint32_t* base, const std::uint32_t* lit0, const std::uint32_t* lit1,
+                     std::size_t stride, std::uint32_t* out, std::size_t outStride);

@@ -1,5 +1,7 @@
 #include "gui/toolkit/MeterGeometry.h"
 
+#include "gui/toolkit/SkinGeometry.h"
+
 int litSegmentCount(const MeterBar& bar)
 {
     const int n = bar.segments;
@@ -28,4 +30,23 @@ PixelRect litRectangle(const MeterBar& bar, bool horizontal)
     const float edge = static_cast<float>(bar.bottom) - lit * step;
     const int end = bar.fillBar ? bar.bottom : static_cast<int>(edge + step);
     return {bar.left, static_cast<int>(edge), bar.right, end};
+}
+
+void shapeMeterBars(MeterBar (&bars)[2])
+{
+    const int barEdges[2][4] = {
+        {skin::kMeterBar0Left, skin::kMeterBar0Top, skin::kMeterBar0Right, skin::kMeterBar0Bottom},
+        {skin::kMeterBar1Left, skin::kMeterBar1Top, skin::kMeterBar1Right, skin::kMeterBar1Bottom},
+    };
+    for (int i = 0; i < 2; ++i) {
+        MeterBar& bar = bars[i];
+        bar.fillBar = true;
+        bar.readOnly = true;
+        bar.left = barEdges[i][0];
+        bar.top = barEdges[i][1];
+        bar.right = barEdges[i][2];
+        bar.bottom = barEdges[i][3];
+        bar.segments = skin::kMeterSegments;
+        bar.dragAnchor = -1;
+    }
 }

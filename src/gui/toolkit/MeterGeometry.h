@@ -32,3 +32,6 @@ int litSegmentCount(const MeterBar& bar);
 // left to right, vertical ones from the bottom up. In segment mode with no
 // segment lit the rectangle lies just before the bar's start.
 PixelRect litRectangle(const MeterBar& bar, bool horizontal);
+
+// Shapes the two horizontal, filled, read-only bars of a panel meter.
+void shapeMeterBars(MeterBar (&bars)[2]);

@@ -153,3 +153,13 @@ void ScopeRaster::finishFrame(std::uint8_t fadeMode)
         workPixels[i] = fadeTowards(workPixels[i], backgroundPixels[i]);
     }
 }
+
+void ScopeRaster::copyOpaqueTo(std::uint32_t* target, std::size_t targetStride) const
+{
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column)
+            target[static_cast<std::size_t>(row) * targetStride + static_cast<std::size_t>(column)] =
+                workPixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) +
+                           static_cast<std::size_t>(column)] |
+                0xFF000000u;
+}

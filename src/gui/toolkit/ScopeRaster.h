@@ -24,6 +24,11 @@ public:
     const std::uint32_t* pixels() const { return workPixels.data(); }
     int pixelCount() const { return static_cast<int>(workPixels.size()); }
 
+    // Copies the working pixels into a 32-bit picture with rows of
+    // `targetStride` words, every pixel opaque (the fourth byte 255), so that
+    // nothing reading that byte as alpha sees holes.
+    void copyOpaqueTo(std::uint32_t* target, std::size_t targetStride) const;
+
     // One sample point in red; x and y in -1..1 span the plot (y grows
     // downwards). Points left or right of the plot land on its first or last
     // column; points above or below it mark the two edge rows in orange

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 class CSkinControl;
 
 // Decodes the PNG resource `resourceId` (resource type "PNG") of `instance`
@@ -25,3 +27,15 @@ HBITMAP composeOverPanel(const CSkinControl& control, HBITMAP panel, HBITMAP ima
 
 // Width and height of a bitmap; false (sizes 0) when it cannot be read.
 bool bitmapSize(HBITMAP bitmap, int& width, int& height);
+
+// A top-down DIB section of width x height at the given bits per pixel, its
+// pixels at `bits`; null (bits null) when it cannot be made. The caller owns it.
+HBITMAP createPixelSection(int width, int height, int bitsPerPixel, void*& bits);
+
+// The bitmap's top-left width x height pixels as 32-bit 0x00RRGGBB words,
+// whatever format the bitmap has. The bitmap must not be selected into a DC.
+bool readPixels(HBITMAP bitmap, int width, int height, std::uint32_t* pixels);
+
+// Tests only: composeOverPanel makes pictures of this many bits per pixel, as
+// on a display of that depth (0: the display's own format again).
+void setComposeDepthForTests(int bitsPerPixel);

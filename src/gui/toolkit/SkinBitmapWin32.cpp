@@ -9,6 +9,22 @@
 
 namespace {
 
+// Zero: pictures composed over the panel take the display's format, as they
+// should; otherwise a test stands in for a display of that many bits per pixel.
+int composeDepthForTests = 0;
+
+BITMAPINFO pixelFormat(int width, int height, int bitsPerPixel)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // rows top down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = static_cast<WORD>(bitsPerPixel);
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
 template <typename Interface> void releaseComObject(Interface*& object)
 {
     if (object != nullptr) {
@@ -86,21 +102,9 @@ HBITMAP sectionFromSource(IWICBitmapSource* source)
     if (FAILED(source->GetSize(&width, &height)) || width == 0 || height == 0 || width > 0x4000 || height > 0x4000) {
         return nullptr;
     }
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(width);
-    info.bmiHeader.biHeight = -static_cast<LONG>(height); // rows top down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ReleaseDC(nullptr, screen);
-    if (section == nullptr || bits == nullptr) {
-        if (section != nullptr) {
-            DeleteObject(section);
-        }
+    HBITMAP section = createPixelSection(static_cast<int>(width), static_cast<int>(height), 32, bits);
+    if (section == nullptr) {
         return nullptr;
     }
     const UINT stride = 4 * width;
@@ -149,7 +153,10 @@ HBITMAP composeOverPanel(const CSkinControl& control, HBITMAP panel, HBITMAP ima
     HDC reference = GetDC(control.getParentWindow());
     HDC resultDc = CreateCompatibleDC(reference);
     HDC sourceDc = CreateCompatibleDC(reference);
-    HBITMAP result = CreateCompatibleBitmap(reference, width, totalHeight);
+    void* unused = nullptr;
+    HBITMAP result = composeDepthForTests != 0
+                         ? createPixelSection(width, totalHeight, composeDepthForTests, unused)
+                         : CreateCompatibleBitmap(reference, width, totalHeight);
     ReleaseDC(control.getParentWindow(), reference);
     if (result == nullptr || resultDc == nullptr || sourceDc == nullptr) {
         if (result != nullptr) {
@@ -183,4 +190,38 @@ HBITMAP composeOverPanel(const CSkinControl& control, HBITMAP panel, HBITMAP ima
     DeleteDC(sourceDc);
     DeleteDC(resultDc);
     return result;
+}
+
+HBITMAP createPixelSection(int width, int height, int bitsPerPixel, void*& bits)
+{
+    bits = nullptr;
+    if (width <= 0 || height <= 0) {
+        return nullptr;
+    }
+    const BITMAPINFO info = pixelFormat(width, height, bitsPerPixel);
+    HDC screen = GetDC(nullptr);
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(nullptr, screen);
+    if (section != nullptr && bits == nullptr) {
+        DeleteObject(section);
+        section = nullptr;
+    }
+    return section;
+}
+
+bool readPixels(HBITMAP bitmap, int width, int height, std::uint32_t* pixels)
+{
+    if (bitmap == nullptr || width <= 0 || height <= 0) {
+        return false;
+    }
+    BITMAPINFO info = pixelFormat(width, height, 32);
+    HDC screen = GetDC(nullptr);
+    const int rows = GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), pixels, &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    return rows == height;
+}
+
+void setComposeDepthForTests(int bitsPerPixel)
+{
+    composeDepthForTests = bitsPerPixel;
 }

@@ -28,3 +28,14 @@ bool endDrag(int& anchor, int otherAnchor)
     anchor = kNotDragging;
     return otherAnchor == kNotDragging;
 }
+
+bool pressTrack(int& value, int& anchor, int otherAnchor, int track, bool control, std::uint16_t y, int dragShift)
+{
+    if (control) {
+        value = 50;
+        if (track == 0) {
+            return false;
+        }
+    }
+    return startDrag(anchor, value, otherAnchor, y, dragShift);
+}

@@ -24,3 +24,9 @@ void followDrag(int& value, int anchor, std::int16_t y, int dragShift, bool snap
 // Button release: the track stops dragging. Returns true when the caller
 // releases the mouse capture (the other track is idle too).
 bool endDrag(int& anchor, int otherAnchor);
+
+// A press of mouse button `track` (0 left, 1 right) on a control of two tracks.
+// With Control held the track jumps to 50: the left button stops there (a
+// reset, not a drag), the right one starts its drag from there. True when the
+// caller takes the mouse capture.
+bool pressTrack(int& value, int& anchor, int otherAnchor, int track, bool control, std::uint16_t y, int dragShift);
