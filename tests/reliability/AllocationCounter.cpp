@@ -1,6 +1,5 @@
 #include "reliability/AllocationCounter.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -8,7 +7,7 @@ namespace {
 
 thread_local long threadAllocations = 0;
 thread_local long threadFrees = 0;
-std::atomic<long long> bytesOutstanding{0};
+thread_local long long threadBytes = 0;
 
 // Each block carries its size in front, so delete can count it back.
 constexpr std::size_t kHeader = 16;
@@ -23,7 +22,7 @@ void* allocate(std::size_t size, bool throwing)
     }
     *static_cast<std::size_t*>(block) = size;
     ++threadAllocations;
-    bytesOutstanding.fetch_add(static_cast<long long>(size), std::memory_order_relaxed);
+    threadBytes += static_cast<long long>(size);
     return static_cast<char*>(block) + kHeader;
 }
 
@@ -33,7 +32,7 @@ void release(void* pointer)
         return;
     void* block = static_cast<char*>(pointer) - kHeader;
     ++threadFrees;
-    bytesOutstanding.fetch_sub(static_cast<long long>(*static_cast<std::size_t*>(block)), std::memory_order_relaxed);
+    threadBytes -= static_cast<long long>(*static_cast<std::size_t*>(block));
     std::free(block);
 }
 
@@ -43,11 +42,7 @@ namespace allocation {
 
 ThreadCounts thisThread()
 {
-    return {threadAllocations, threadFrees};
-}
-long long outstandingBytes()
-{
-    return bytesOutstanding.load(std::memory_order_relaxed);
+    return {threadAllocations, threadFrees, threadBytes};
 }
 
 } // namespace allocation

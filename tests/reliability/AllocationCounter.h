@@ -1,6 +1,7 @@
-// Counts the C++ heap allocations and frees made by the calling thread, and
-// the bytes outstanding in the whole process, through a replaced global
-// operator new and delete (linked into the test program only).
+// Counts the C++ heap allocations, frees and bytes of the calling thread
+// through a replaced global operator new and delete (linked into the test
+// program only). Per thread, so that threads other tests left behind cannot
+// move a measurement.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +11,9 @@ namespace allocation {
 struct ThreadCounts {
     long allocations;
     long frees;
+    long long bytes; // allocated minus freed by this thread
 };
 
 ThreadCounts thisThread();
-// Bytes currently allocated through operator new by every thread.
-long long outstandingBytes();
 
 }  // namespace allocation

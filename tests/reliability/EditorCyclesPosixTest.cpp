@@ -46,14 +46,14 @@ TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
     forgetHostCalls();
     const int descriptorsBefore = entriesIn("/proc/self/fd");
     const int threadsBefore = entriesIn("/proc/self/task");
-    const long long heapBefore = allocation::outstandingBytes();
+    const long long heapBefore = allocation::thisThread().bytes;
 
     run(100);
     forgetHostCalls();
     EXPECT_EQ(entriesIn("/proc/self/fd"), descriptorsBefore); // one display connection per open editor
     EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
     EXPECT_TRUE(frame.children().empty());
-    EXPECT_EQ(allocation::outstandingBytes(), heapBefore);
+    EXPECT_EQ(allocation::thisThread().bytes, heapBefore);
 }
 
 } // namespace

@@ -48,10 +48,10 @@ TEST(HostLifecycle, TwoHundredInstancesComeAndGoWithoutGrowingMemory)
         recordedHostCalls().clear();
         recordedHostCalls().shrink_to_fit();
         if (cycle == 9)
-            baseline = allocation::outstandingBytes();
+            baseline = allocation::thisThread().bytes;
     }
     // After the first cycles every instance gives back all it took.
-    EXPECT_EQ(allocation::outstandingBytes(), baseline);
+    EXPECT_EQ(allocation::thisThread().bytes, baseline);
 }
 
 TEST(HostLifecycle, OutOfOrderCallsAreServed)
