@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <thread>
 
 namespace {
@@ -74,7 +73,7 @@ BoosterEffect::~BoosterEffect()
 void BoosterEffect::computeResponseGrid(double oversampling)
 {
     const double ratio = std::pow(1000.0, 1.0 / 172.0);
-    const double piOverRate = kPi / (static_cast<double>(sampleRate) * oversampling);
+    const double piOverRate = kPi / (static_cast<double>(hostRate.load(std::memory_order_relaxed)) * oversampling);
     double frequency = 20.0;
     for (double& entry : responseGrid) {
         const double s = std::sin(frequency * piOverRate);
@@ -194,13 +193,10 @@ void BoosterEffect::setSampleRate(float newRate)
         return;
     sampleRate = newRate;
     hostRate.store(newRate, std::memory_order_relaxed);
-    // Peak followers release with a 0.3 s time constant at the host rate.
-    peakRelease = 1.0 - std::exp(-1.0 / (0.3 * static_cast<double>(newRate)));
     if (scopeInterval.load(std::memory_order_relaxed) != kScopeIntervalUnset) {
         scopeCounter.store(0, std::memory_order_relaxed);
         scopeWriteIndex.store(0, std::memory_order_relaxed);
         scopeInterval.store(scopeIntervalFor(newRate), std::memory_order_relaxed);
-        setBlockSize(blockSize);
     }
     // The next processing call re-applies "Oversample", which takes the new
     // rate into the engine and redoes the rate-dependent work.
@@ -213,8 +209,6 @@ void BoosterEffect::setBlockSize(VstInt32 newSize)
     if (newSize <= 0 || newSize > kMaxBlockSize)
         return;
     blockSize = newSize;
-    scopeStaging.reset();
-    scopeStaging.reset(new (std::nothrow) ScopeFrame[static_cast<std::size_t>(newSize)]());
 }
 
 void BoosterEffect::startScopeFeed()
@@ -311,7 +305,10 @@ void BoosterEffect::applyParameterChanges()
             engine.oversampling = factor;
             engine.eqUpdateFlag = 1;
         }
-        engine.sampleRate = static_cast<double>(hostRate.load(std::memory_order_relaxed));
+        const double rate = static_cast<double>(hostRate.load(std::memory_order_relaxed));
+        engine.sampleRate = rate;
+        // Peak followers release with a 0.3 s time constant at the host rate.
+        peakRelease = 1.0 - std::exp(-1.0 / (0.3 * rate));
         computeResponseGrid(engine.oversampling);
         rateChanged = true;
     }
@@ -413,16 +410,17 @@ inline void followPeak(double& follower, double value, double release)
 } // namespace
 
 template <typename Sample, BoosterEffect::Layout layout>
-void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 frames, NoiseStates& noise)
+void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 first, VstInt32 frames,
+                                  NoiseStates& noise)
 {
-    Sample* inLeft = inputs[0];
-    Sample* outLeft = outputs[0];
-    Sample* inRight = layout == Layout::stereo ? inputs[1] : nullptr;
-    Sample* outRight = layout == Layout::single ? nullptr : outputs[1];
+    Sample* inLeft = inputs[0] + first;
+    Sample* outLeft = outputs[0] + first;
+    Sample* inRight = layout == Layout::stereo ? inputs[1] + first : nullptr;
+    Sample* outRight = layout == Layout::single ? nullptr : outputs[1] + first;
     std::uint32_t& leftNoise =
         layout == Layout::stereo ? noise.left : (layout == Layout::mono ? noise.mono : noise.single);
 
-    ScopeFrame* staging = scopeStaging.get();
+    ScopeFrame* staging = scopeStaging.data();
     const std::uint32_t interval = scopeInterval.load(std::memory_order_relaxed);
     std::uint32_t counter = scopeCounter.load(std::memory_order_relaxed);
 
@@ -449,11 +447,9 @@ void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 fr
 
         // At most one frame per sample, taken from the left channel.
         if (++counter > interval) {
-            if (staging) {
-                staging[stagedFrames].points[0] = {record.tubeX, record.tubeY};
-                staging[stagedFrames].points[1] = {record.tapeX, record.tapeY};
-                ++stagedFrames;
-            }
+            staging[stagedFrames].points[0] = {record.tubeX, record.tubeY};
+            staging[stagedFrames].points[1] = {record.tapeX, record.tapeY};
+            ++stagedFrames;
             counter = 0;
         }
 
@@ -473,20 +469,32 @@ void BoosterEffect::processBlock(Sample** inputs, Sample** outputs, VstInt32 sam
     if (!inputs || !outputs || !inputs[0] || !outputs[0])
         return;
 
-    const VstInt32 frames = sampleFrames < 0 ? 0 : (sampleFrames < blockSize ? sampleFrames : blockSize);
-    stagedFrames = 0;
-    if (inputs[1] && outputs[1] && channelCount == 2) {
-        processFrames<Sample, Layout::stereo>(inputs, outputs, frames, noise);
-    } else {
-        if (inputs[1] && outputs[1])
-            processFrames<Sample, Layout::mono>(inputs, outputs, frames, noise);
-        else
-            processFrames<Sample, Layout::single>(inputs, outputs, frames, noise);
-        // The right meters mirror the left.
-        peakLevels[1] = peakLevels[0];
-        peakLevels[3] = peakLevels[2];
+    // Every frame asked for, in stretches no longer than the announced block
+    // size or the scope staging; the chain carries its state across them, so
+    // the output is what calls of those lengths would give.
+    const VstInt32 stretch = blockSize < kScopeStagingFrames ? blockSize : kScopeStagingFrames;
+    const bool stereoBuffers = inputs[1] && outputs[1];
+    VstInt32 first = 0;
+    for (;;) {
+        const VstInt32 remaining = sampleFrames - first;
+        const VstInt32 frames = remaining < 0 ? 0 : (remaining < stretch ? remaining : stretch);
+        stagedFrames = 0;
+        if (stereoBuffers && channelCount == 2) {
+            processFrames<Sample, Layout::stereo>(inputs, outputs, first, frames, noise);
+        } else {
+            if (stereoBuffers)
+                processFrames<Sample, Layout::mono>(inputs, outputs, first, frames, noise);
+            else
+                processFrames<Sample, Layout::single>(inputs, outputs, first, frames, noise);
+            // The right meters mirror the left.
+            peakLevels[1] = peakLevels[0];
+            peakLevels[3] = peakLevels[2];
+        }
+        handOffToEditor(stagedFrames);
+        if (remaining <= stretch)
+            break;
+        first += stretch;
     }
-    handOffToEditor(stagedFrames);
 }
 
 void BoosterEffect::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
