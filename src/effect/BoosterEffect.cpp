@@ -192,6 +192,13 @@ void BoosterEffect::setSampleRate(float newRate)
     if (!(newRate >= kMinSampleRate && newRate <= kMaxSampleRate))
         return;
     sampleRate = newRate;
+    {
+        // The triode tables for both factors, so that processing and
+        // automating "Oversample" only switch between ready ones.
+        CriticalSectionGuard guard(preparedLock);
+        if (preparedTables.hostRate != static_cast<double>(newRate))
+            preparedTables.prepare(static_cast<double>(newRate));
+    }
     hostRate.store(newRate, std::memory_order_relaxed);
     if (scopeInterval.load(std::memory_order_relaxed) != kScopeIntervalUnset) {
         scopeCounter.store(0, std::memory_order_relaxed);
@@ -238,83 +245,67 @@ bool BoosterEffect::takeResponseCurve(std::array<double, kResponsePoints>& curve
     return ready;
 }
 
-// Turns the parameters whose bits were set into engine fields, in a fixed
-// order, and runs the coefficient update when the design or rate changed.
+namespace {
+
+// A level parameter in dB (scale and offset from the table) as a linear gain.
+double gainOf(int index, float value)
+{
+    return std::pow(10.0, scaledValue(index, value) * 0.05);
+}
+
+} // namespace
+
+// Hands the parameters whose bits were set to the engine, in a fixed order.
 void BoosterEffect::applyParameterChanges()
 {
     if (!parameterLock.tryEnter())
         return; // the changes wait in changedMask for a later call
-    const std::uint32_t changed = changedMask;
+    const std::uint32_t changed = changedMask | deferredChanges;
     std::array<float, kNumParameters> values{};
     if (changed > 0) {
         changedMask = 0;
         values = parameterValues;
     }
     parameterLock.leave();
+    deferredChanges = 0;
     if (changed == 0)
         return;
 
     auto isChanged = [changed](int index) { return (changed & (1u << index)) != 0; };
-    bool redesign = false;
-    bool rateChanged = false;
-    // The fade length belongs to the factor in force before this call's "Oversample".
-    const std::int32_t fadeSteps = engine.fadeSteps();
-
-    if (isChanged(kDrive)) {
-        const double driveGain = std::pow(10.0, static_cast<double>(values[kDrive]) * 20.0 * 0.05);
-        engine.drive = driveGain < 1.0 ? 1.0 : (driveGain > 15.9 ? 15.9 : driveGain);
-    }
+    if (isChanged(kDrive))
+        engine.setDrive(gainOf(kDrive, values[kDrive]));
     if (isChanged(kLevel))
-        engine.levelGain = std::pow(10.0, (static_cast<double>(values[kLevel]) * 30.0 - 6.0) * 0.05);
-    if (isChanged(kEnable)) {
-        const std::int32_t enabled = stepOf(values[kEnable], 2);
-        if (enabled != engine.enabled) {
-            engine.enabled = enabled;
-            engine.fadeCounter = fadeSteps;
-        }
-    }
-    if (isChanged(kMode)) {
-        const std::int32_t mode = stepOf(values[kMode], 4);
-        if (mode != engine.saturationMode) {
-            engine.saturationMode = mode;
-            engine.fadeCounter = fadeSteps;
-        }
-    }
-    if (isChanged(kCharacter)) {
-        const std::int32_t character = stepOf(values[kCharacter], 6);
-        if (character != engine.characterIndex) {
-            engine.characterIndex = character;
-            engine.eqUpdateFlag = 1;
-        }
-        redesign = true;
-    }
+        engine.setLevel(gainOf(kLevel, values[kLevel]));
+    if (isChanged(kEnable))
+        engine.setEnabled(parameterStep(kEnable, values[kEnable]) != 0);
+    if (isChanged(kMode))
+        engine.setMode(parameterStep(kMode, values[kMode]));
     if (isChanged(kChannels))
-        channelCount = stepOf(values[kChannels], 2) + 1;
-    if (isChanged(kAmount)) {
-        const double amount = static_cast<double>(values[kAmount]);
+        channelCount = parameterStep(kChannels, values[kChannels]) + 1;
+    if (isChanged(kCharacter) || isChanged(kAmount)) {
+        double amount = engine.amount();
+        const double newAmount = static_cast<double>(values[kAmount]);
         // Changes below 0.01 keep the old amount (the design still runs).
-        if (static_cast<long>((engine.amount - amount) * 100.0) != 0) {
-            engine.amount = amount;
-            engine.eqUpdateFlag = 1;
-        }
-        redesign = true;
+        if (isChanged(kAmount) && static_cast<long>((amount - newAmount) * 100.0) != 0)
+            amount = newAmount;
+        const std::int32_t character =
+            isChanged(kCharacter) ? parameterStep(kCharacter, values[kCharacter]) : engine.characterIndex();
+        engine.setCharacter(character, amount);
+        responsePending = 1;
     }
     if (isChanged(kOversample)) {
-        const double factor = oversamplingFactorOf(values[kOversample]);
-        if (factor != engine.oversampling) {
-            engine.oversampling = factor;
-            engine.eqUpdateFlag = 1;
+        // The tables for a new rate are solved on the host's thread; while
+        // that runs, the change waits for a later call.
+        if (!preparedLock.tryEnter()) {
+            deferredChanges |= 1u << kOversample;
+            return;
         }
         const double rate = static_cast<double>(hostRate.load(std::memory_order_relaxed));
-        engine.sampleRate = rate;
+        engine.setChainRate(rate, oversamplingFactorOf(values[kOversample]), &preparedTables);
+        preparedLock.leave();
         // Peak followers release with a 0.3 s time constant at the host rate.
         peakRelease = 1.0 - std::exp(-1.0 / (0.3 * rate));
-        computeResponseGrid(engine.oversampling);
-        rateChanged = true;
-    }
-
-    if (redesign || rateChanged) {
-        engine.updateCoefficients(rateChanged);
+        computeResponseGrid(engine.oversampling());
         responsePending = 1;
     }
 }

@@ -120,6 +120,12 @@ private:
     // The host rate as the audio thread reads it: it reaches the engine, the
     // meters and the response grid when "Oversample" is re-applied.
     std::atomic<float> hostRate{44100.0f};
+    // Triode tables solved for the host rate where the host sets it; the
+    // audio thread copies them into the engine when it takes the rate.
+    CriticalSection preparedLock;
+    PreparedTriodeTables preparedTables;
+    // Changes taken from changedMask but left for a later call.
+    std::uint32_t deferredChanges = 0;
     // Anti-denormal noise: one generator per loop and precision, per instance.
     NoiseStates floatNoise;
     NoiseStates doubleNoise;

@@ -303,33 +303,33 @@ TEST(Processing, ParametersBecomeEngineValuesAtTheNextCall)
     host.set(4, 0.0f);
     host.set(5, 0.0f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.drive, 1.0);
-    EXPECT_NEAR(engine.levelGain, 0.501187, 1e-6);
+    EXPECT_DOUBLE_EQ(engine.drive(), 1.0);
+    EXPECT_NEAR(engine.levelGain(), 0.501187, 1e-6);
     host.set(4, 1.0f);
     host.set(5, 1.0f);
     block.run(host, 0);
-    EXPECT_NEAR(engine.drive, 10.0, 1e-12);
-    EXPECT_NEAR(engine.levelGain, 15.848932, 1e-6);
+    EXPECT_NEAR(engine.drive(), 10.0, 1e-12);
+    EXPECT_NEAR(engine.levelGain(), 15.848932, 1e-6);
 
     // Amount moves only by steps of at least 0.01.
     host.set(2, 0.5f);
     block.run(host, 0);
     host.set(2, 0.505f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.amount, 0.5);
+    EXPECT_DOUBLE_EQ(engine.amount(), 0.5);
     host.set(2, 0.52f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.amount, static_cast<double>(0.52f));
+    EXPECT_DOUBLE_EQ(engine.amount(), static_cast<double>(0.52f));
 
     // The first call after a rate change moves every stage to the new rate and starts a fade.
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
     host.set(7, 1.0f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.sampleRate, 96000.0);
-    EXPECT_DOUBLE_EQ(engine.oversampling, 16.0);
-    EXPECT_DOUBLE_EQ(engine.tubeStage.stageRate, 96000.0 * 16.0);
-    EXPECT_DOUBLE_EQ(engine.tapeStages[1].stageRate, 96000.0 * 16.0);
-    EXPECT_EQ(engine.fadeCounter, 128 * 16);
+    EXPECT_DOUBLE_EQ(engine.sampleRate(), 96000.0);
+    EXPECT_DOUBLE_EQ(engine.oversampling(), 16.0);
+    EXPECT_DOUBLE_EQ(engine.tubeDesign().stageRate, 96000.0 * 16.0);
+    EXPECT_DOUBLE_EQ(engine.channel(1).tape.stageRate, 96000.0 * 16.0);
+    EXPECT_EQ(engine.fadeRemaining(), 128 * 16);
 }
 
 TEST(Processing, ResponseCurveFollowsTheCharacter)
