@@ -415,38 +415,48 @@ void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 fi
     const std::uint32_t interval = scopeInterval.load(std::memory_order_relaxed);
     std::uint32_t counter = scopeCounter.load(std::memory_order_relaxed);
 
-    SampleRecord record{};
-    SampleRecord rightRecord{};
-    for (VstInt32 i = 0; i < frames; ++i) {
-        const double left = withNoise(guardedInput(static_cast<double>(inLeft[i])), leftNoise);
-        followPeak(peakLevels[0], left, peakRelease);
-        record = SampleRecord{left, 0.0, 0, 0.0, 0.0, 0.0, 0.0};
-        if (layout == Layout::stereo) {
-            // Both channels of the frame at once; the engine keeps the order
-            // of left before right in everything the two share.
-            const double right = withNoise(guardedInput(static_cast<double>(inRight[i])), noise.right);
-            followPeak(peakLevels[1], right, peakRelease);
-            rightRecord = SampleRecord{right, 0.0, 1, 0.0, 0.0, 0.0, 0.0};
-            engine.processStereoFrame(record, rightRecord);
-        } else {
-            engine.processSample(record);
+    // The engine takes the frames in short runs, so that the chain's state
+    // stays in registers across many samples.
+    constexpr VstInt32 runLength = 32;
+    SampleRecord leftRecords[runLength];
+    SampleRecord rightRecords[runLength];
+    for (VstInt32 start = 0; start < frames; start += runLength) {
+        const VstInt32 run = frames - start < runLength ? frames - start : runLength;
+        for (VstInt32 i = 0; i < run; ++i) {
+            const double left = withNoise(guardedInput(static_cast<double>(inLeft[start + i])), leftNoise);
+            followPeak(peakLevels[0], left, peakRelease);
+            leftRecords[i] = SampleRecord{left, 0.0, 0, 0.0, 0.0, 0.0, 0.0};
+            if (layout == Layout::stereo) {
+                const double right = withNoise(guardedInput(static_cast<double>(inRight[start + i])), noise.right);
+                followPeak(peakLevels[1], right, peakRelease);
+                rightRecords[i] = SampleRecord{right, 0.0, 1, 0.0, 0.0, 0.0, 0.0};
+            }
         }
-        followPeak(peakLevels[2], record.output, peakRelease);
-        outLeft[i] = static_cast<Sample>(record.output);
-        if (layout == Layout::mono)
-            outRight[i] = static_cast<Sample>(record.output);
+        // Both channels of a frame at once; the engine keeps the order of
+        // left before right in everything the two share.
+        if (layout == Layout::stereo)
+            engine.processStereoRun(leftRecords, rightRecords, run);
+        else
+            engine.processRun(leftRecords, run);
 
-        // At most one frame per sample, taken from the left channel.
-        if (++counter > interval) {
-            staging[stagedFrames].points[0] = {record.tubeX, record.tubeY};
-            staging[stagedFrames].points[1] = {record.tapeX, record.tapeY};
-            ++stagedFrames;
-            counter = 0;
-        }
+        for (VstInt32 i = 0; i < run; ++i) {
+            const SampleRecord& record = leftRecords[i];
+            followPeak(peakLevels[2], record.output, peakRelease);
+            outLeft[start + i] = static_cast<Sample>(record.output);
+            if (layout == Layout::mono)
+                outRight[start + i] = static_cast<Sample>(record.output);
+            if (layout == Layout::stereo) {
+                followPeak(peakLevels[3], rightRecords[i].output, peakRelease);
+                outRight[start + i] = static_cast<Sample>(rightRecords[i].output);
+            }
 
-        if (layout == Layout::stereo) {
-            followPeak(peakLevels[3], rightRecord.output, peakRelease);
-            outRight[i] = static_cast<Sample>(rightRecord.output);
+            // At most one frame per sample, taken from the left channel.
+            if (++counter > interval) {
+                staging[stagedFrames].points[0] = {record.tubeX, record.tubeY};
+                staging[stagedFrames].points[1] = {record.tapeX, record.tapeY};
+                ++stagedFrames;
+                counter = 0;
+            }
         }
     }
     scopeCounter.store(counter, std::memory_order_relaxed);

@@ -191,24 +191,25 @@ double ProcessingEngine::makeupGain(const std::array<double, kMakeupTableSize>& 
     return (1.0 - fraction) * table[static_cast<std::size_t>(n - 1)] + fraction * table[static_cast<std::size_t>(n)];
 }
 
-// The chain over the `count` chain samples of one host frame (1, or 16 when
-// oversampling), in place, lane k on channel records[k]->channel. Two things
-// are shared between the channels and so cannot simply run side by side:
-// the tube noise generator and the fade counter. One channel's chain samples
-// of a frame take their steps before the next channel's; the noise values
-// are therefore drawn per lane before the chain runs, and the fade is
-// applied after it, lane 0's samples before lane 1's.
-template <typename Lane, bool tubeOn, bool tapeOn>
-void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count, SampleRecord* const* records)
+// The chain over the `count` chain samples (1, or 16 when oversampling) of
+// each of `frames` host frames, in place, lane k on the channel of
+// records[k]. The channels' state is gathered into lanes once for the
+// stretch and written back after it. Two things are shared between the
+// channels and so cannot simply run side by side: the tube noise generator
+// and the fade counter. Within a frame one channel's chain samples take
+// their steps before the next channel's; the noise values are therefore
+// drawn per frame and lane before the chain runs, and the fade is applied
+// after it, frame by frame, lane 0's samples before lane 1's.
+template <typename Lane, int count, bool tubeOn, bool tapeOn>
+void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleRecord* const* records, int frames)
 {
     using L = Lanes<Lane>;
-    SampleRecord& last = *records[L::count - 1];
-    const std::size_t first = static_cast<std::size_t>(records[0]->channel);
-    const std::size_t second = static_cast<std::size_t>(last.channel);
+    const std::size_t first = static_cast<std::size_t>(records[0][0].channel);
+    const std::size_t second = static_cast<std::size_t>(records[L::count - 1][0].channel);
     ChannelState& state0 = channels[first];
     ChannelState& state1 = channels[second];
 
-    // Running state into locals for the frame, written back at its end.
+    // Running state into locals for the stretch, written back at its end.
     EnvelopeFollower& follower0 = state0.follower;
     EnvelopeFollower& follower1 = state1.follower;
     Lane fast = L::gather(follower0.fast, follower1.fast);
@@ -231,8 +232,8 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count,
     if (tapeOn)
         tape.gather(state0.tape, state1.tape);
 
-    // Fixed for the frame: drive changes only between blocks, so the make-up
-    // gains are interpolated once here instead of per chain sample.
+    // Fixed for the stretch: drive changes only between blocks, so the
+    // make-up gains are interpolated once here instead of per chain sample.
     const TriodeStage& tubeTables = *tube;
     const Lane eqGain = L::both(eqMakeupGain);
     const Lane driveLanes = L::both(driveGain);
@@ -241,8 +242,9 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count,
     const Lane tubeGain = L::both(tubeOn ? makeupGain(tubeMakeup) : 0.0);
     const Lane tapeGain = L::both(tapeOn ? makeupGain(tapeMakeup) : 0.0);
 
-    // What the scope points need from the frame's last chain sample.
-    Lane tubeIn = L::both(0.0), tubeOut = tubeIn, preClip = tubeIn, clipped = tubeIn;
+    // What the scope points need from each frame's last chain sample: every
+    // chain sample writes its frame's slot, the last one stays.
+    Lane tubeIn[runFrames], tubeOut[runFrames], preClip[runFrames], clipped[runFrames];
 
     // The chain in five steps per sample, each feeding the next.
     auto limiterAndEqualiser = [&](Lane x) {
@@ -261,12 +263,12 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count,
     };
     auto tubeStep = [&](Lane t, int i) {
         if (tubeOn) {
-            tubeIn = t;
+            tubeIn[i / count] = t;
             const Lane stageInput = driveLanes * t + tubeNoise[i];
             const Lane shaped = tubeTables.shapeSample(stageInput, cathode, plate);
             // Remove the rest output, invert the phase, bring the level back.
             t = -(shaped - restOutput) * tubeGain;
-            tubeOut = t;
+            tubeOut[i / count] = t;
         }
         return t;
     };
@@ -274,16 +276,16 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count,
         Lane input;
         Lane lowEnd;
     };
-    auto tapeLowEnd = [&](Lane t) {
+    auto tapeLowEnd = [&](Lane t, int i) {
         TapeStageInput stageInput{t, t};
         if (tapeOn)
-            stageInput.lowEnd = preClip = tape.lowEnd(t);
+            stageInput.lowEnd = preClip[i / count] = tape.lowEnd(t);
         return stageInput;
     };
-    auto tapeSaturation = [&](TapeStageInput stageInput) {
+    auto tapeSaturation = [&](TapeStageInput stageInput, int i) {
         Lane t = stageInput.input;
         if (tapeOn)
-            t = clipped = tape.saturate(stageInput.input, stageInput.lowEnd, driveLanes);
+            t = clipped[i / count] = tape.saturate(stageInput.input, stageInput.lowEnd, driveLanes);
         return t;
     };
     auto tapeToneAndLevel = [&](Lane t) {
@@ -299,11 +301,12 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count,
     // result is the one of running the samples one after the other. Within a
     // pass the tone step comes before the saturation step: saturating sample
     // p - 3 may redesign the tone sections, which must not reach sample p - 4.
+    const int total = frames * count;
     const Lane zero = L::both(0.0);
     Lane equalised = zero, shaped = zero, saturated = zero;
     TapeStageInput lowEnd{zero, zero};
-    for (int pass = 0; pass < count + 4; ++pass) {
-        const auto holdsSample = [&](int step) { return pass - step >= 0 && pass - step < count; };
+    for (int pass = 0; pass < total + 4; ++pass) {
+        const auto holdsSample = [&](int step) { return pass - step >= 0 && pass - step < total; };
         const Lane equalisedBefore = equalised, shapedBefore = shaped, saturatedBefore = saturated;
         const TapeStageInput lowEndBefore = lowEnd;
         if (holdsSample(0))
@@ -311,11 +314,11 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count,
         if (holdsSample(1))
             shaped = tubeStep(equalisedBefore, pass - 1);
         if (holdsSample(2))
-            lowEnd = tapeLowEnd(shapedBefore);
+            lowEnd = tapeLowEnd(shapedBefore, pass - 2);
         if (holdsSample(4))
             samples[pass - 4] = tapeToneAndLevel(saturatedBefore);
         if (holdsSample(3))
-            saturated = tapeSaturation(lowEndBefore);
+            saturated = tapeSaturation(lowEndBefore, pass - 3);
     }
 
     L::scatter(fast, follower0.fast, follower1.fast);
@@ -330,18 +333,20 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, int count,
         tape.scatter();
 
     for (int lane = 0; lane < L::count; ++lane) {
-        SampleRecord& record = *records[lane];
-        record.tubeX = 0.0;
-        record.tubeY = 0.0;
-        record.tapeX = 0.0;
-        record.tapeY = 0.0;
-        if (tubeOn) {
-            record.tubeX = L::lane(tubeIn, lane) * 0.6;
-            record.tubeY = L::lane(tubeOut, lane) * 0.6;
-        }
-        if (tapeOn) {
-            record.tapeY = L::lane(tapeGain, lane) * 0.55 * L::lane(clipped, lane);
-            record.tapeX = L::lane(preClip, lane) * 0.5;
+        for (int frame = 0; frame < frames; ++frame) {
+            SampleRecord& record = records[lane][frame];
+            record.tubeX = 0.0;
+            record.tubeY = 0.0;
+            record.tapeX = 0.0;
+            record.tapeY = 0.0;
+            if (tubeOn) {
+                record.tubeX = L::lane(tubeIn[frame], lane) * 0.6;
+                record.tubeY = L::lane(tubeOut[frame], lane) * 0.6;
+            }
+            if (tapeOn) {
+                record.tapeY = L::lane(tapeGain, lane) * 0.55 * L::lane(clipped[frame], lane);
+                record.tapeX = L::lane(preClip[frame], lane) * 0.5;
+            }
         }
     }
 }
@@ -374,71 +379,84 @@ template <typename Lane> void ProcessingEngine::fadeOutputs(Lane* samples, int c
     }
 }
 
-template <typename Lane> void ProcessingEngine::processFrame(SampleRecord* const* records)
+template <typename Lane, int count>
+void ProcessingEngine::processStretch(SampleRecord* const* records, int frames)
 {
     using L = Lanes<Lane>;
-    SampleRecord& first = *records[0];
-    SampleRecord& last = *records[L::count - 1];
-    ChannelState& state0 = channels[static_cast<std::size_t>(first.channel)];
-    ChannelState& state1 = channels[static_cast<std::size_t>(last.channel)];
-
-    constexpr int maxCount = Oversampler::factor;
-    const bool oversampled = !(factor < 1.5);
+    SampleRecord* const first = records[0];
+    SampleRecord* const last = records[L::count - 1];
+    ChannelState& state0 = channels[static_cast<std::size_t>(first[0].channel)];
+    ChannelState& state1 = channels[static_cast<std::size_t>(last[0].channel)];
     const bool tubeOn = saturationMode == kModeTube || saturationMode == kModeTubeThenTape;
     const bool tapeOn = saturationMode == kModeTape || saturationMode == kModeTubeThenTape;
-    const int count = oversampled ? maxCount : 1;
 
-    Lane samples[maxCount];
-    const Lane input = L::gather(first.input, last.input);
-    if (oversampled) {
-        Oversampler* const upsamplers[2] = {&state0.upsampler, &state1.upsampler};
-        Oversampler::upsample16(upsamplers, input, samples);
-        // The records end holding their last sub-sample.
-        L::scatter(samples[maxCount - 1], first.input, last.input);
-    } else {
-        samples[0] = input;
+    Lane samples[runFrames * count];
+    Oversampler* const upsamplers[2] = {&state0.upsampler, &state1.upsampler};
+    for (int frame = 0; frame < frames; ++frame) {
+        const Lane input = L::gather(first[frame].input, last[frame].input);
+        if (count == 1) {
+            samples[frame] = input;
+        } else {
+            Oversampler::upsample16(upsamplers, input, samples + frame * count);
+            // The records end holding their last sub-sample.
+            L::scatter(samples[frame * count + count - 1], first[frame].input, last[frame].input);
+        }
     }
 
     if (tubeOn) {
-        Lane tubeNoise[maxCount];
-        drawTubeNoise(tubeNoiseState, count, tubeNoise);
+        Lane tubeNoise[runFrames * count];
+        for (int frame = 0; frame < frames; ++frame)
+            drawTubeNoise(tubeNoiseState, count, tubeNoise + frame * count);
         if (tapeOn)
-            runChain<Lane, true, true>(samples, tubeNoise, count, records);
+            runChain<Lane, count, true, true>(samples, tubeNoise, records, frames);
         else
-            runChain<Lane, true, false>(samples, tubeNoise, count, records);
+            runChain<Lane, count, true, false>(samples, tubeNoise, records, frames);
     } else {
         if (tapeOn)
-            runChain<Lane, false, true>(samples, nullptr, count, records);
+            runChain<Lane, count, false, true>(samples, nullptr, records, frames);
         else
-            runChain<Lane, false, false>(samples, nullptr, count, records);
+            runChain<Lane, count, false, false>(samples, nullptr, records, frames);
     }
-
-    fadeOutputs(samples, count, first.channel);
 
     Oversampler* const downsamplers[2] = {&state0.downsampler, &state1.downsampler};
-    const Lane output = oversampled ? Oversampler::downsample16(downsamplers, samples) : samples[0];
-    L::scatter(output, first.output, last.output);
+    for (int frame = 0; frame < frames; ++frame) {
+        Lane* frameSamples = samples + frame * count;
+        fadeOutputs(frameSamples, count, first[0].channel);
+        const Lane output = count == 1 ? frameSamples[0] : Oversampler::downsample16(downsamplers, frameSamples);
+        L::scatter(output, first[frame].output, last[frame].output);
+    }
 }
 
-void ProcessingEngine::processSample(SampleRecord& record)
+template <typename Lane> void ProcessingEngine::processLanes(SampleRecord* const* records, int frames)
 {
-    if (!enabledFlag) {
-        record.output = record.input;
-        return;
+    using L = Lanes<Lane>;
+    for (int start = 0; start < frames; start += runFrames) {
+        const int stretch = frames - start < runFrames ? frames - start : runFrames;
+        SampleRecord* const pieces[2] = {records[0] + start, records[L::count - 1] + start};
+        if (!enabledFlag) {
+            for (SampleRecord* piece : pieces)
+                for (int frame = 0; frame < stretch; ++frame)
+                    piece[frame].output = piece[frame].input;
+        } else if (factor < 1.5) {
+            processStretch<Lane, 1>(pieces, stretch);
+        } else {
+            processStretch<Lane, Oversampler::factor>(pieces, stretch);
+        }
     }
-    SampleRecord* const records[1] = {&record};
-    processFrame<double>(records);
 }
 
-void ProcessingEngine::processStereoFrame(SampleRecord& left, SampleRecord& right)
+void ProcessingEngine::processRun(SampleRecord* records, int frames)
 {
-    left.channel = 0;
-    right.channel = 1;
-    if (!enabledFlag) {
-        left.output = left.input;
-        right.output = right.input;
-        return;
+    SampleRecord* const lanes[1] = {records};
+    processLanes<double>(lanes, frames);
+}
+
+void ProcessingEngine::processStereoRun(SampleRecord* left, SampleRecord* right, int frames)
+{
+    for (int frame = 0; frame < frames; ++frame) {
+        left[frame].channel = 0;
+        right[frame].channel = 1;
     }
-    SampleRecord* const records[2] = {&left, &right};
-    processFrame<LanePair>(records);
+    SampleRecord* const lanes[2] = {left, right};
+    processLanes<LanePair>(lanes, frames);
 }

@@ -64,17 +64,22 @@ public:
     // shape, bypassed. Solves the triode tables for that rate.
     ProcessingEngine();
 
-    // One sample of the channel record.channel: bypass, the chain at the
-    // host rate, or 16 sub-samples through the oversamplers and the chain.
-    // Leaves the result and the scope points in the record.
-    void processSample(SampleRecord& record);
+    // Consecutive host samples of the channel records[0].channel, one record
+    // each: bypass, the chain at the host rate, or 16 sub-samples per host
+    // sample through the oversamplers and the chain. Leaves each result and
+    // scope points in its record. Equal to the same records one call each.
+    void processRun(SampleRecord* records, int frames);
 
-    // One stereo host frame: left through channel 0, right through channel 1,
-    // side by side. Equal bit for bit to processSample(left) followed by
-    // processSample(right), including the order in which the two channels
-    // take the shared tube noise and fade steps. Sets the records' channel
-    // fields to 0 and 1.
-    void processStereoFrame(SampleRecord& left, SampleRecord& right);
+    // Consecutive stereo host frames: left[i] through channel 0, right[i]
+    // through channel 1, side by side. Equal bit for bit to processRun on
+    // left[i] followed by right[i] for each frame in turn, including the
+    // order in which the two channels take the shared tube noise and fade
+    // steps. Sets the records' channel fields to 0 and 1.
+    void processStereoRun(SampleRecord* left, SampleRecord* right, int frames);
+
+    // One sample, and one stereo frame.
+    void processSample(SampleRecord& record) { processRun(&record, 1); }
+    void processStereoFrame(SampleRecord& left, SampleRecord& right) { processStereoRun(&left, &right, 1); }
 
     // Settings, between blocks. A change of bypass or mode starts a switch fade.
     void setEnabled(bool on);
@@ -114,9 +119,13 @@ public:
     const BiquadSection* equaliserSections() const { return eqSections.data(); }
 
 private:
-    template <typename Lane> void processFrame(SampleRecord* const* records);
-    template <typename Lane, bool tubeOn, bool tapeOn>
-    void runChain(Lane* samples, const Lane* tubeNoise, int count, SampleRecord* const* records);
+    // Host frames per stretch that the chain runs through in one go.
+    static constexpr int runFrames = 16;
+
+    template <typename Lane> void processLanes(SampleRecord* const* records, int frames);
+    template <typename Lane, int count> void processStretch(SampleRecord* const* records, int frames);
+    template <typename Lane, int count, bool tubeOn, bool tapeOn>
+    void runChain(Lane* samples, const Lane* tubeNoise, SampleRecord* const* records, int frames);
     template <typename Lane> void fadeOutputs(Lane* samples, int count, int firstChannel);
     double makeupGain(const std::array<double, kMakeupTableSize>& table) const;
     const TriodeStage& triodeTablesFor(double stageRate, const PreparedTriodeTables* prepared);
