@@ -76,8 +76,10 @@ public:
     template <typename Lane> static void upsample16(Oversampler* const* objects, Lane x, Lane* subSamples);
 
     // Decimators likewise: lane k of the 16 sub-samples (oldest first)
-    // through *objects[k], one host-rate sample per lane out. Unity gain in
-    // the pass band. Audio thread; no allocation, no branches on the data.
+    // through *objects[k], one host-rate sample per lane out; both lanes may
+    // name one object, which then takes lane 0's host sample before lane
+    // 1's. Unity gain in the pass band. Audio thread; no allocation, no
+    // branches on the data.
     template <typename Lane> static Lane downsample16(Oversampler* const* objects, const Lane* subSamples);
 
     // One object as an interpolator or as a decimator.
@@ -217,15 +219,21 @@ template <typename Lane> inline Lane Oversampler::downsample16(Oversampler* cons
     // The history runs forward in time here. Position advances by whole
     // blocks, so a block never straddles the end of the lower copy; the mask
     // only matters for an object misused in both directions and keeps it in
-    // bounds.
+    // bounds. The lanes store one after the other, so two lanes may name the
+    // same object: its two consecutive host samples, lane 0 first.
     double* block[2];
-    for (int lane = 0; lane < L::count; ++lane)
-        block[lane] = objects[lane]->history + (objects[lane]->position & (historyLength - factor));
-    double* const block1 = block[L::count - 1];
-    for (int i = 0; i < factor; ++i) {
-        L::scatter(subSamples[i], block[0][i], block1[i]);
-        L::scatter(subSamples[i], block[0][i + historyLength], block1[i + historyLength]);
+    for (int lane = 0; lane < L::count; ++lane) {
+        Oversampler& object = *objects[lane];
+        const int blockStart = object.position & (historyLength - factor);
+        block[lane] = object.history + blockStart;
+        for (int i = 0; i < factor; ++i) {
+            const double value = L::lane(subSamples[i], lane);
+            block[lane][i] = value;
+            block[lane][i + historyLength] = value;
+        }
+        object.position = (blockStart + factor) & historyMask;
     }
+    double* const block1 = block[L::count - 1];
 
     // Only the two FIR outputs that the half-band needs are computed: the one
     // aligned with the last sub-sample (later) and the one aligned with the
@@ -256,7 +264,6 @@ template <typename Lane> inline Lane Oversampler::downsample16(Oversampler* cons
     double results[2];
     for (int lane = 0; lane < L::count; ++lane) {
         Oversampler& object = *objects[lane];
-        object.position = ((object.position & (historyLength - factor)) + factor) & historyMask;
         // Branch A takes the later 2x sample, branch B the earlier one.
         double a = L::lane(later, lane);
         double b = L::lane(earlier, lane);

@@ -418,11 +418,30 @@ void ProcessingEngine::processStretch(SampleRecord* const* records, int frames)
             runChain<Lane, count, false, false>(samples, nullptr, records, frames);
     }
 
+    for (int frame = 0; frame < frames; ++frame)
+        fadeOutputs(samples + frame * count, count, first[0].channel);
+
+    if (count == 1) {
+        for (int frame = 0; frame < frames; ++frame)
+            L::scatter(samples[frame], first[frame].output, last[frame].output);
+        return;
+    }
+    int frame = 0;
+    if (L::count == 1) {
+        // One channel's decimator takes two host samples at a time in the
+        // lanes of a pair: their sums are independent, so they overlap.
+        Oversampler* const twice[2] = {&state0.downsampler, &state0.downsampler};
+        for (; frame + 1 < frames; frame += 2) {
+            LanePair pairs[count];
+            for (int i = 0; i < count; ++i)
+                pairs[i] = LanePair::of(L::lane(samples[frame * count + i], 0),
+                                        L::lane(samples[(frame + 1) * count + i], 0));
+            Oversampler::downsample16(twice, pairs).scatter(first[frame].output, first[frame + 1].output);
+        }
+    }
     Oversampler* const downsamplers[2] = {&state0.downsampler, &state1.downsampler};
-    for (int frame = 0; frame < frames; ++frame) {
-        Lane* frameSamples = samples + frame * count;
-        fadeOutputs(frameSamples, count, first[0].channel);
-        const Lane output = count == 1 ? frameSamples[0] : Oversampler::downsample16(downsamplers, frameSamples);
+    for (; frame < frames; ++frame) {
+        const Lane output = Oversampler::downsample16(downsamplers, samples + frame * count);
         L::scatter(output, first[frame].output, last[frame].output);
     }
 }
