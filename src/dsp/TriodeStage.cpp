@@ -15,14 +15,11 @@ constexpr double conductionPlateShare = 0.95;
 constexpr double slopeProbeInput = 142.5;
 } // namespace
 
-namespace {
-
-// The segment starting at node `at` of a table, with the neighbours clamped
-// to the table's ends and the coefficients in the order of operations of a
-// read at that node.
-template <typename Segment> Segment segmentAt(const TriodeStage::Table& table, int at)
+// The neighbours are clamped to the table's ends; at the last node the
+// fraction is 0, so the clamped ones carry no weight.
+TriodeStage::Segment TriodeStage::segmentAt(const Table& table, int at)
 {
-    const int last = TriodeStage::lastTableIndex;
+    const int last = lastTableIndex;
     const double yBelow = table[static_cast<unsigned>(at > 0 ? at - 1 : 0)];
     const double y0 = table[static_cast<unsigned>(at)];
     const double y1 = table[static_cast<unsigned>(at < last ? at + 1 : last)];
@@ -35,8 +32,6 @@ template <typename Segment> Segment segmentAt(const TriodeStage::Table& table, i
     return segment;
 }
 
-} // namespace
-
 void TriodeStage::rebuildTables()
 {
     circuit.updateDerivedValues(stageRate);
@@ -47,16 +42,16 @@ void TriodeStage::rebuildTables()
     restOutput = readTable(plateTableHigh, restPosition) * (vq + probeCathodeVoltage) / (2.0 * probeCathodeVoltage) +
                  readTable(plateTableLow, restPosition) * (probeCathodeVoltage - vq) / (2.0 * probeCathodeVoltage);
     buildSegments();
-    built = true;
+    builtRate = stageRate;
 }
 
 void TriodeStage::buildSegments()
 {
     for (int at = 0; at < tableSize; ++at) {
         PlateSegments& plate = plateSegments[static_cast<unsigned>(at)];
-        plate.low = segmentAt<Segment>(plateTableLow, at);
-        plate.high = segmentAt<Segment>(plateTableHigh, at);
-        cathodeSegments[static_cast<unsigned>(at)] = segmentAt<Segment>(cathodeStepTable, at);
+        plate.low = segmentAt(plateTableLow, at);
+        plate.high = segmentAt(plateTableHigh, at);
+        cathodeSegments[static_cast<unsigned>(at)] = segmentAt(cathodeStepTable, at);
     }
 }
 

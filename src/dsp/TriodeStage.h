@@ -53,13 +53,13 @@ public:
     void rebuildTables();
 
     // Whether the last rebuild was for this stage rate.
-    bool builtFor(double rate) const { return built && stageRate == rate; }
+    bool builtFor(double rate) const { return builtRate == rate; }
 
     // Fills the three tables and s, k, sc (and the diagnostics) by solving the circuit.
     void sweepCircuit();
 
     // Catmull-Rom read of a table at position in [0, 1] (clamped; NaN reads entry 0).
-    static double readTable(const Table& table, double position) { return interpolate(table, locate(position)); }
+    static double readTable(const Table& table, double position);
 
     // One stage sample per lane (Lane double or LanePair): input voltages in
     // volts; each lane's cathode voltage is read and advanced, its plate
@@ -89,51 +89,12 @@ private:
     };
     std::array<PlateSegments, tableSize> plateSegments{};
     std::array<Segment, tableSize> cathodeSegments{};
-    bool built = false;
+    double builtRate = 0.0; // stage rate of the last rebuild, 0 before it
 
+    static Segment segmentAt(const Table& table, int at);
     void buildSegments();
     template <typename Lane> static Lane evaluate(const Segment& lane0, const Segment& lane1, Lane fraction);
     template <typename Lane> static Lane locateLanes(Lane position, int& node0, int& node1);
-
-    struct TablePoint {
-        int below;
-        int at;
-        int above;
-        int twoAbove;
-        double fraction;
-    };
-
-    static TablePoint locate(double position)
-    {
-        // Written so that NaN fails both tests and lands on 0: the index below
-        // must stay inside the table whatever the input.
-        position = position > 0.0 ? position : 0.0;
-        position = position < 1.0 ? position : 1.0;
-        const double scaled = lastTableIndex * position;
-        const int at = static_cast<int>(scaled);
-        TablePoint point;
-        point.at = at;
-        point.fraction = scaled - at;
-        point.below = at > 0 ? at - 1 : 0;
-        // At the last node the fraction is 0, so the clamped neighbours carry no weight.
-        point.above = at < lastTableIndex ? at + 1 : lastTableIndex;
-        point.twoAbove = at + 2 < lastTableIndex ? at + 2 : lastTableIndex;
-        return point;
-    }
-
-    static double interpolate(const Table& table, const TablePoint& point)
-    {
-        const double yBelow = table[point.below];
-        const double y0 = table[point.at];
-        const double y1 = table[point.above];
-        const double y2 = table[point.twoAbove];
-        const double c1 = 0.5 * (y1 - yBelow);
-        const double c2 = yBelow - 2.5 * y0 + 2.0 * y1 - 0.5 * y2;
-        const double c3 = 0.5 * (y2 - yBelow) + 1.5 * (y0 - y1);
-        // A fraction of exactly 0 returns y0 unchanged: grid points read their stored value.
-        const double f = point.fraction;
-        return y0 + f * (c1 + f * (c2 + f * c3));
-    }
 
     double solveCounted(double inputVoltage, double previousCathode, NodeVoltages& nodes);
     void prepareSweep(NodeVoltages& nodes, double cathode, double grid) const;
@@ -158,6 +119,14 @@ template <typename Lane> inline Lane TriodeStage::locateLanes(Lane position, int
     position = lessOr(greaterOr(position, L::both(0.0)), L::both(1.0));
     const Lane scaled = L::both(lastTableIndex) * position;
     return scaled - truncateLanes(scaled, node0, node1);
+}
+
+inline double TriodeStage::readTable(const Table& table, double position)
+{
+    int node, unused;
+    const double fraction = locateLanes(position, node, unused);
+    const Segment segment = segmentAt(table, node);
+    return evaluate(segment, segment, fraction);
 }
 
 template <typename Lane> inline Lane TriodeStage::shapeSample(Lane input, Lane& cathode, Lane& plate) const
