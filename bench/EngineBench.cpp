@@ -81,8 +81,10 @@ void rateChangeUpdate(benchmark::State& state)
     PreparedTriodeTables prepared;
     prepared.prepare(kHostRate);
     const double factor = static_cast<double>(state.range(0));
+    ProcessingEngine* const escaped = &engine;
+    benchmark::DoNotOptimize(escaped);
     for (auto _ : state) {
-        engine.setChainRate(kHostRate, factor, &prepared);
+        escaped->setChainRate(kHostRate, factor, &prepared);
         benchmark::ClobberMemory();
     }
 }
