@@ -1,18 +1,20 @@
 // The stereo path (the chain on lane pairs) must give, bit for bit, what the
 // single-channel path gives when the two channels of each frame run through
 // processSample in order (left, then right). Two engines receive the same
-// settings at the same frames; one runs the reference, the other
-// processStereoFrame.
+// settings at the same frames; one runs the reference one sample at a time,
+// the other runs of frames of ragged lengths.
 #include "engine/ProcessingEngine.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -69,36 +71,56 @@ public:
         change(*paired);
     }
 
-    // Stereo frames: scalar left then right, against the paired frame. Stops
-    // at the first difference and names the frame.
+    // Stereo frames: left then right one sample at a time, against the
+    // paired engine taking runs of ragged lengths (within and across its
+    // stretches). Stops at the first difference and names the frame.
     ::testing::AssertionResult stereo(long frames, double amplitude)
     {
+        std::vector<SampleRecord> left, right;
+        for (long i = 0; i < frames; ++i) {
+            left.push_back(SampleRecord{pluck(0, frame + i, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0});
+            right.push_back(SampleRecord{pluck(1, frame + i, amplitude), 0.0, 1, 0.0, 0.0, 0.0, 0.0});
+        }
+        std::vector<SampleRecord> pairedLeft = left, pairedRight = right;
+        for (long i = 0; i < frames; ++i) {
+            scalar->processSample(left[static_cast<std::size_t>(i)]);
+            scalar->processSample(right[static_cast<std::size_t>(i)]);
+        }
+        for (long start = 0; start < frames;) {
+            const long run = std::min(frames - start, nextRunLength());
+            paired->processStereoRun(&pairedLeft[static_cast<std::size_t>(start)],
+                                     &pairedRight[static_cast<std::size_t>(start)], static_cast<int>(run));
+            start += run;
+        }
         for (long i = 0; i < frames; ++i, ++frame) {
-            SampleRecord left{pluck(0, frame, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0};
-            SampleRecord right{pluck(1, frame, amplitude), 0.0, 1, 0.0, 0.0, 0.0, 0.0};
-            SampleRecord pairedLeft = left;
-            SampleRecord pairedRight = right;
-            scalar->processSample(left);
-            scalar->processSample(right);
-            paired->processStereoFrame(pairedLeft, pairedRight);
-            auto result = sameRecords(left, pairedLeft);
+            const auto k = static_cast<std::size_t>(i);
+            auto result = sameRecords(left[k], pairedLeft[k]);
             if (result)
-                result = sameRecords(right, pairedRight);
+                result = sameRecords(right[k], pairedRight[k]);
             if (!result)
                 return result << " at frame " << frame;
         }
         return ::testing::AssertionSuccess();
     }
 
-    // Channel 0 only, as the mono layout runs it, on both engines.
+    // Channel 0 only, as the mono layout runs it: one sample at a time on
+    // one engine, in runs on the other.
     void mono(long frames, double amplitude)
     {
-        for (long i = 0; i < frames; ++i, ++frame) {
-            for (ProcessingEngine* engine : {scalar.get(), paired.get()}) {
-                SampleRecord record{pluck(0, frame, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0};
-                engine->processSample(record);
-            }
+        std::vector<SampleRecord> records;
+        for (long i = 0; i < frames; ++i)
+            records.push_back(SampleRecord{pluck(0, frame + i, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0});
+        std::vector<SampleRecord> runRecords = records;
+        for (SampleRecord& record : records)
+            scalar->processSample(record);
+        for (long start = 0; start < frames;) {
+            const long run = std::min(frames - start, nextRunLength());
+            paired->processRun(&runRecords[static_cast<std::size_t>(start)], static_cast<int>(run));
+            start += run;
         }
+        for (std::size_t k = 0; k < records.size(); ++k)
+            EXPECT_TRUE(sameRecords(records[k], runRecords[k])) << "mono frame " << frame + static_cast<long>(k);
+        frame += frames;
     }
 
     // The state that carries into later frames, compared field by field.
@@ -135,6 +157,14 @@ public:
     std::unique_ptr<ProcessingEngine> scalar;
     std::unique_ptr<ProcessingEngine> paired;
     long frame = 0;
+
+private:
+    long nextRunLength()
+    {
+        static constexpr long lengths[] = {1, 7, 16, 17, 33, 5, 2};
+        return lengths[runIndex++ % 7];
+    }
+    unsigned runIndex = 0;
 };
 
 bool tapeInPath(int mode)
