@@ -63,7 +63,7 @@ void designToneFilters(benchmark::State& state)
     for (auto _ : state) {
         stage.envelope = envelope;
         stage.designToneFilters();
-        benchmark::DoNotOptimize(stage.postFilters[2].b0);
+        benchmark::DoNotOptimize(stage.postFilters[2].coefficients.b0);
         envelope = envelope < 7.0 ? envelope + 0.01 : 0.0;
     }
     state.SetItemsProcessed(state.iterations());

@@ -95,8 +95,8 @@ void worstCaseUnderLoad(benchmark::State& state)
         editor.join();
         effect.detachDisplay();
 
-        // The first second holds the one-time work of new rates (a table
-        // rebuild at each rate not met before); report it apart.
+        // The first second holds the first calls' one-time work (taking the
+        // tables prepared for the rate); report it apart.
         const std::size_t warmUp = std::min<std::size_t>(callMicroseconds.size() / 2, 690);
         state.counters["firstSecondWorst_us"] =
             *std::max_element(callMicroseconds.begin(), callMicroseconds.begin() + static_cast<long>(warmUp));

@@ -13,42 +13,38 @@ struct BiquadCoefficients {
     double a2 = 0.0;
 };
 
-// One second-order filter section in direct form II: the five coefficients
-// followed by the two memory words. A default-constructed section is a
-// pass-through with empty memory. Plain data; safe to copy as a whole record,
-// memory included. No member allocates; all of them are realtime safe.
+// One direct form II step with coefficients c and memory w1, w2, on one lane
+// or two. The order of operations is the reference for every result that
+// passes through a section.
+template <typename Lane, typename Coefficient>
+inline Lane biquadStep(Lane x, const Coefficient& b0, const Coefficient& b1, const Coefficient& b2,
+                       const Coefficient& a1, const Coefficient& a2, Lane& w1, Lane& w2)
+{
+    const Lane w = x - a1 * w1 - a2 * w2;
+    const Lane y = b0 * w + b1 * w1 + b2 * w2;
+    w2 = w1;
+    w1 = w;
+    return y;
+}
+
+// One second-order filter section in direct form II: its coefficient record
+// and the two memory words. A default-constructed section is a pass-through
+// with empty memory. Plain data; safe to copy as a whole record, memory
+// included. No member allocates; all of them are realtime safe.
 struct BiquadSection {
-    double b0 = 1.0;
-    double b1 = 0.0;
-    double b2 = 0.0;
-    double a1 = 0.0;
-    double a2 = 0.0;
+    BiquadCoefficients coefficients;
     double w1 = 0.0;
     double w2 = 0.0;
 
-    // Filters one sample. The order of operations is the reference order for
-    // every other implementation of the chain (a vectorised one must match it).
     double process(double x)
     {
-        const double w = x - a1 * w1 - a2 * w2;
-        const double y = b0 * w + b1 * w1 + b2 * w2;
-        w2 = w1;
-        w1 = w;
-        return y;
+        const BiquadCoefficients& c = coefficients;
+        return biquadStep(x, c.b0, c.b1, c.b2, c.a1, c.a2, w1, w2);
     }
 
     // Replaces the coefficients and keeps the memory, so a redesigned filter
     // carries on from its current state.
-    void setCoefficients(const BiquadCoefficients& c)
-    {
-        b0 = c.b0;
-        b1 = c.b1;
-        b2 = c.b2;
-        a1 = c.a1;
-        a2 = c.a2;
-    }
-
-    BiquadCoefficients coefficients() const { return {b0, b1, b2, a1, a2}; }
+    void setCoefficients(const BiquadCoefficients& c) { coefficients = c; }
 
     void clearMemory()
     {
@@ -57,49 +53,38 @@ struct BiquadSection {
     }
 };
 
-// Two sections run side by side, lane k holding one section's coefficients
-// and memory (in the engine: the same section of the left and the right
-// channel). The loop body is process() on pairs, in the same order, so each
-// lane matches its scalar section bit for bit. Gathered from two records
-// before a stretch of samples, memory scattered back after it. Realtime safe.
-struct BiquadSectionPair {
-    LanePair b0, b1, b2, a1, a2, w1, w2;
+// The same section of one channel (Lane double) or two (LanePair) held in
+// lanes for a stretch of samples: gathered from the records before it, the
+// memory scattered back after it. Realtime safe.
+template <typename Lane> struct BiquadLanes {
+    Lane b0, b1, b2, a1, a2, w1, w2;
 
-    static BiquadSectionPair gather(const BiquadSection& lane0, const BiquadSection& lane1)
+    static BiquadLanes gather(const BiquadSection& lane0, const BiquadSection& lane1)
     {
-        BiquadSectionPair pair;
-        pair.b0 = LanePair::gather(lane0.b0, lane1.b0);
-        pair.b1 = LanePair::gather(lane0.b1, lane1.b1);
-        pair.b2 = LanePair::gather(lane0.b2, lane1.b2);
-        pair.a1 = LanePair::gather(lane0.a1, lane1.a1);
-        pair.a2 = LanePair::gather(lane0.a2, lane1.a2);
-        pair.w1 = LanePair::gather(lane0.w1, lane1.w1);
-        pair.w2 = LanePair::gather(lane0.w2, lane1.w2);
-        return pair;
+        using L = Lanes<Lane>;
+        const BiquadCoefficients& c0 = lane0.coefficients;
+        const BiquadCoefficients& c1 = lane1.coefficients;
+        return {L::gather(c0.b0, c1.b0), L::gather(c0.b1, c1.b1), L::gather(c0.b2, c1.b2),
+                L::gather(c0.a1, c1.a1), L::gather(c0.a2, c1.a2), L::gather(lane0.w1, lane1.w1),
+                L::gather(lane0.w2, lane1.w2)};
     }
 
     // Takes one lane's new coefficients after a redesign; memory carries on.
-    void setLaneCoefficients(int lane, const BiquadSection& section)
+    void setLaneCoefficients(int lane, const BiquadCoefficients& c)
     {
-        b0.setLane(lane, section.b0);
-        b1.setLane(lane, section.b1);
-        b2.setLane(lane, section.b2);
-        a1.setLane(lane, section.a1);
-        a2.setLane(lane, section.a2);
+        using L = Lanes<Lane>;
+        L::setLane(b0, lane, c.b0);
+        L::setLane(b1, lane, c.b1);
+        L::setLane(b2, lane, c.b2);
+        L::setLane(a1, lane, c.a1);
+        L::setLane(a2, lane, c.a2);
     }
 
     void scatterMemory(BiquadSection& lane0, BiquadSection& lane1) const
     {
-        w1.scatter(lane0.w1, lane1.w1);
-        w2.scatter(lane0.w2, lane1.w2);
+        Lanes<Lane>::scatter(w1, lane0.w1, lane1.w1);
+        Lanes<Lane>::scatter(w2, lane0.w2, lane1.w2);
     }
 
-    LanePair process(LanePair x)
-    {
-        const LanePair w = x - a1 * w1 - a2 * w2;
-        const LanePair y = b0 * w + b1 * w1 + b2 * w2;
-        w2 = w1;
-        w1 = w;
-        return y;
-    }
+    Lane process(Lane x) { return biquadStep(x, b0, b1, b2, a1, a2, w1, w2); }
 };

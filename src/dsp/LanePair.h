@@ -14,6 +14,8 @@
 
 #include <emmintrin.h>
 
+#include <cmath>
+
 struct LanePair {
     __m128d v;
 
@@ -133,7 +135,7 @@ inline LanePair select(LaneMask mask, LanePair whenTrue, LanePair whenFalse)
 }
 
 // Clears the sign bit, as std::fabs does (NaN stays NaN).
-inline LanePair abs(LanePair a)
+inline LanePair absolute(LanePair a)
 {
     return LanePair(_mm_andnot_pd(_mm_set1_pd(-0.0), a.v));
 }
@@ -149,3 +151,60 @@ inline LanePair lessOr(LanePair a, LanePair b)
 {
     return LanePair(_mm_min_pd(a.v, b.v));
 }
+
+// The same operations on a plain double, so that one body written over the
+// lane type serves one channel (double) and two (LanePair) alike.
+inline double absolute(double a)
+{
+    return std::fabs(a);
+}
+inline double greaterOr(double a, double b)
+{
+    return a > b ? a : b;
+}
+inline double lessOr(double a, double b)
+{
+    return a < b ? a : b;
+}
+inline double select(bool mask, double whenTrue, double whenFalse)
+{
+    return mask ? whenTrue : whenFalse;
+}
+inline double truncateLanes(double x, int& lane0, int& lane1)
+{
+    lane0 = static_cast<int>(x);
+    lane1 = lane0;
+    return lane0;
+}
+inline void gatherAdjacent(const double* lane0Source, const double*, double& first, double& second)
+{
+    first = lane0Source[0];
+    second = lane0Source[1];
+}
+
+// What a body over the lane type needs to know of it: how many channels it
+// carries, and how it meets per-channel state kept as plain doubles. For a
+// double the second channel's arguments are ignored.
+template <typename Lane> struct Lanes;
+
+template <> struct Lanes<double> {
+    static constexpr int count = 1;
+    static double both(double x) { return x; }
+    static double gather(const double& lane0, const double&) { return lane0; }
+    static void scatter(double value, double& lane0, double&) { lane0 = value; }
+    static double lane(double value, int) { return value; }
+    static void setLane(double& value, int, double x) { value = x; }
+    static bool any(bool mask) { return mask; }
+    static bool lane(bool mask, int) { return mask; }
+};
+
+template <> struct Lanes<LanePair> {
+    static constexpr int count = 2;
+    static LanePair both(double x) { return LanePair::both(x); }
+    static LanePair gather(const double& lane0, const double& lane1) { return LanePair::gather(lane0, lane1); }
+    static void scatter(LanePair value, double& lane0, double& lane1) { value.scatter(lane0, lane1); }
+    static double lane(LanePair value, int index) { return value.lane(index); }
+    static void setLane(LanePair& value, int index, double x) { value.setLane(index, x); }
+    static bool any(LaneMask mask) { return mask.any(); }
+    static bool lane(LaneMask mask, int index) { return mask.lane(index); }
+};

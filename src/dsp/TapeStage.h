@@ -3,8 +3,6 @@
 #include "dsp/BiquadSection.h"
 #include "dsp/LanePair.h"
 
-#include <cmath>
-
 // The tape saturation stage of one channel: low-end shaping, a rational soft
 // clipper, and a treble roll-off whose peak and shelf follow the driven level
 // (redesigned every 5 ms of stage time). Plain data driven by the engine on
@@ -35,7 +33,8 @@ public:
     // One sample at stageRate. `drive` is the engine's linear drive (1 to 10).
     // If given, *preClip receives the filtered input ahead of the clipper and
     // *clipped the clipper's output; either pointer may be null. Realtime safe;
-    // every redesignPeriod samples it calls designToneFilters.
+    // every redesignPeriod samples it calls designToneFilters. The engine
+    // runs the same steps through TapeLanes over a stretch of samples.
     double processTapeSample(double x, double drive, double* preClip, double* clipped);
 
     BiquadSection postFilters[3]; // after the clipper: 20 kHz low-pass, 3350 Hz peak, 7000 Hz shelf
@@ -58,112 +57,76 @@ public:
     double kneeHighSum = 1.0 - 2.0 * kneeHigh;
 };
 
-inline double TapeStage::softClip(double q) const
-{
-    // One division serves all three pieces (q / 1 between the knees is exact),
-    // so the pieces differ only in the operands chosen, not in the code run.
-    const bool below = q < kneeLow;
-    const bool above = q > kneeHigh;
-    const double numerator = below ? q + kneeLowSquare : (above ? q - kneeHighSquare : q);
-    const double denominator = below ? kneeLowSum - q : (above ? q + kneeHighSum : 1.0);
-    return numerator / denominator;
-}
-
-inline double TapeStage::processTapeSample(double x, double drive, double* preClip, double* clipped)
-{
-    // The envelope hears the raw input; the clipper hears the low-end-shaped one.
-    const double level = std::fabs(x) * drive;
-    const double follow = level >= envelope ? attackCoeff : releaseCoeff;
-    envelope += (level - envelope) * follow;
-
-    // Redesign before this sample is filtered, with the envelope just updated.
-    redesignCounter += 1.0;
-    const double overshoot = redesignCounter - redesignPeriod;
-    if (overshoot >= 0.0) {
-        redesignCounter = overshoot;
-        designToneFilters();
-    }
-
-    const double shaped = preFilters[2].process(preFilters[1].process(preFilters[0].process(x)));
-    if (preClip)
-        *preClip = shaped;
-
-    const double saturated = softClip(shaped * drive * clipInputGain + clipBias) * clipOutputGain;
-    if (clipped)
-        *clipped = saturated;
-
-    return postFilters[2].process(postFilters[1].process(postFilters[0].process(saturated)));
-}
-
-// The tape stages of two channels run side by side, lane k on stage k, each
-// lane bit for bit what processTapeSample gives on its own stage. gather()
-// takes both stages' coefficients and running state into pairs before a
-// stretch of samples, scatter() writes the running state (envelopes,
-// redesign counters, filter memories) back after it. The level-dependent
-// redesign stays scalar: a lane whose counter is due hands its envelope back
-// to its stage, which designs its tone sections as usual, and the lane takes
-// the new coefficients. Audio thread; no allocation.
-class TapeStagePair {
+// The tape stages of one channel (Lane double) or two (LanePair), lane k on
+// stage k, for a stretch of samples. gather() takes the stages'
+// coefficients and running state into lanes before it, scatter() writes the
+// running state (envelopes, redesign counters, filter memories) back after
+// it. The level-dependent redesign stays per stage: a lane whose counter is
+// due hands its envelope back to its stage, which designs its tone sections
+// as usual, and the lane takes the new coefficients. Audio thread; no
+// allocation.
+template <typename Lane> class TapeLanes {
 public:
+    using Mask = decltype(Lane() < Lane());
+
     void gather(TapeStage& lane0, TapeStage& lane1);
     void scatter() const;
 
-    // processTapeSample on both lanes, in three steps so that a caller can
-    // overlap consecutive samples: for an input x,
+    // processTapeSample in three steps so that a caller can overlap
+    // consecutive samples: for an input x,
     //   shaped = lowEnd(x); clipped = saturate(x, shaped, drive); y = tone(clipped),
     // where shaped and clipped are the display's two values. Each step takes
     // the samples in order, and tone() of a sample must run before
-    // saturate() of the next, which may redesign the tone sections. drive is
-    // the same factor for both lanes.
+    // saturate() of the next, which may redesign the tone sections.
 
     // The low-end sections ahead of the clipper.
-    LanePair lowEnd(LanePair x) { return preFilters[2].process(preFilters[1].process(preFilters[0].process(x))); }
+    Lane lowEnd(Lane x) { return preFilters[2].process(preFilters[1].process(preFilters[0].process(x))); }
     // The envelope (of the stage's input x), the redesign clock, and the
     // clipper on the low-end sections' output.
-    LanePair saturate(LanePair x, LanePair shaped, LanePair drive);
+    Lane saturate(Lane x, Lane shaped, Lane drive);
     // The tone sections after the clipper.
-    LanePair tone(LanePair clipped)
-    {
-        return postFilters[2].process(postFilters[1].process(postFilters[0].process(clipped)));
-    }
+    Lane tone(Lane clipped) { return postFilters[2].process(postFilters[1].process(postFilters[0].process(clipped))); }
+
+    // The clipper curve with the gathered knees.
+    Lane softClip(Lane q) const;
 
 private:
-    LanePair softClip(LanePair q) const;
-    void redesignLanes(LaneMask due);
+    void redesignLanes(Mask due);
 
     TapeStage* stages[2] = {nullptr, nullptr};
-    BiquadSectionPair postFilters[3];
-    BiquadSectionPair preFilters[3];
-    LanePair envelope, redesignCounter, redesignPeriod, attackCoeff, releaseCoeff;
-    LanePair clipInputGain, clipBias, clipOutputGain;
-    LanePair kneeLow, kneeHigh, kneeLowSquare, kneeLowSum, kneeHighSquare, kneeHighSum;
+    BiquadLanes<Lane> postFilters[3];
+    BiquadLanes<Lane> preFilters[3];
+    Lane envelope, redesignCounter, redesignPeriod, attackCoeff, releaseCoeff;
+    Lane clipInputGain, clipBias, clipOutputGain;
+    Lane kneeLow, kneeHigh, kneeLowSquare, kneeLowSum, kneeHighSquare, kneeHighSum;
 };
 
-inline void TapeStagePair::gather(TapeStage& lane0, TapeStage& lane1)
+template <typename Lane> inline void TapeLanes<Lane>::gather(TapeStage& lane0, TapeStage& lane1)
 {
+    using L = Lanes<Lane>;
     stages[0] = &lane0;
     stages[1] = &lane1;
     for (int i = 0; i < 3; ++i) {
-        postFilters[i] = BiquadSectionPair::gather(lane0.postFilters[i], lane1.postFilters[i]);
-        preFilters[i] = BiquadSectionPair::gather(lane0.preFilters[i], lane1.preFilters[i]);
+        postFilters[i] = BiquadLanes<Lane>::gather(lane0.postFilters[i], lane1.postFilters[i]);
+        preFilters[i] = BiquadLanes<Lane>::gather(lane0.preFilters[i], lane1.preFilters[i]);
     }
-    envelope = LanePair::gather(lane0.envelope, lane1.envelope);
-    redesignCounter = LanePair::gather(lane0.redesignCounter, lane1.redesignCounter);
-    redesignPeriod = LanePair::gather(lane0.redesignPeriod, lane1.redesignPeriod);
-    attackCoeff = LanePair::gather(lane0.attackCoeff, lane1.attackCoeff);
-    releaseCoeff = LanePair::gather(lane0.releaseCoeff, lane1.releaseCoeff);
-    clipInputGain = LanePair::gather(lane0.clipInputGain, lane1.clipInputGain);
-    clipBias = LanePair::gather(lane0.clipBias, lane1.clipBias);
-    clipOutputGain = LanePair::gather(lane0.clipOutputGain, lane1.clipOutputGain);
-    kneeLow = LanePair::gather(lane0.kneeLow, lane1.kneeLow);
-    kneeHigh = LanePair::gather(lane0.kneeHigh, lane1.kneeHigh);
-    kneeLowSquare = LanePair::gather(lane0.kneeLowSquare, lane1.kneeLowSquare);
-    kneeLowSum = LanePair::gather(lane0.kneeLowSum, lane1.kneeLowSum);
-    kneeHighSquare = LanePair::gather(lane0.kneeHighSquare, lane1.kneeHighSquare);
-    kneeHighSum = LanePair::gather(lane0.kneeHighSum, lane1.kneeHighSum);
+    envelope = L::gather(lane0.envelope, lane1.envelope);
+    redesignCounter = L::gather(lane0.redesignCounter, lane1.redesignCounter);
+    redesignPeriod = L::gather(lane0.redesignPeriod, lane1.redesignPeriod);
+    attackCoeff = L::gather(lane0.attackCoeff, lane1.attackCoeff);
+    releaseCoeff = L::gather(lane0.releaseCoeff, lane1.releaseCoeff);
+    clipInputGain = L::gather(lane0.clipInputGain, lane1.clipInputGain);
+    clipBias = L::gather(lane0.clipBias, lane1.clipBias);
+    clipOutputGain = L::gather(lane0.clipOutputGain, lane1.clipOutputGain);
+    kneeLow = L::gather(lane0.kneeLow, lane1.kneeLow);
+    kneeHigh = L::gather(lane0.kneeHigh, lane1.kneeHigh);
+    kneeLowSquare = L::gather(lane0.kneeLowSquare, lane1.kneeLowSquare);
+    kneeLowSum = L::gather(lane0.kneeLowSum, lane1.kneeLowSum);
+    kneeHighSquare = L::gather(lane0.kneeHighSquare, lane1.kneeHighSquare);
+    kneeHighSum = L::gather(lane0.kneeHighSum, lane1.kneeHighSum);
 }
 
-inline void TapeStagePair::scatter() const
+template <typename Lane> inline void TapeLanes<Lane>::scatter() const
 {
     TapeStage& lane0 = *stages[0];
     TapeStage& lane1 = *stages[1];
@@ -171,51 +134,83 @@ inline void TapeStagePair::scatter() const
         postFilters[i].scatterMemory(lane0.postFilters[i], lane1.postFilters[i]);
         preFilters[i].scatterMemory(lane0.preFilters[i], lane1.preFilters[i]);
     }
-    envelope.scatter(lane0.envelope, lane1.envelope);
-    redesignCounter.scatter(lane0.redesignCounter, lane1.redesignCounter);
+    Lanes<Lane>::scatter(envelope, lane0.envelope, lane1.envelope);
+    Lanes<Lane>::scatter(redesignCounter, lane0.redesignCounter, lane1.redesignCounter);
 }
 
-inline void TapeStagePair::redesignLanes(LaneMask due)
+template <typename Lane> inline void TapeLanes<Lane>::redesignLanes(Mask due)
 {
-    for (int lane = 0; lane < 2; ++lane) {
-        if (!due.lane(lane))
+    using L = Lanes<Lane>;
+    for (int lane = 0; lane < L::count; ++lane) {
+        if (!L::lane(due, lane))
             continue;
         TapeStage& stage = *stages[lane];
-        stage.envelope = envelope.lane(lane);
+        stage.envelope = L::lane(envelope, lane);
         stage.designToneFilters();
-        postFilters[1].setLaneCoefficients(lane, stage.postFilters[1]);
-        postFilters[2].setLaneCoefficients(lane, stage.postFilters[2]);
+        postFilters[1].setLaneCoefficients(lane, stage.postFilters[1].coefficients);
+        postFilters[2].setLaneCoefficients(lane, stage.postFilters[2].coefficients);
     }
 }
 
-inline LanePair TapeStagePair::softClip(LanePair q) const
+// The clipper curve on one lane or two, knees given as the stage holds them.
+template <typename Lane>
+inline Lane softClipCurve(Lane q, Lane kneeLow, Lane kneeHigh, Lane kneeLowSquare, Lane kneeLowSum, Lane kneeHighSquare,
+                          Lane kneeHighSum)
 {
-    // The scalar curve's operand choice, made per lane; the one division
-    // runs for both lanes as it does for every scalar sample.
-    const LaneMask below = q < kneeLow;
-    const LaneMask above = q > kneeHigh;
-    const LanePair numerator = select(below, q + kneeLowSquare, select(above, q - kneeHighSquare, q));
-    const LanePair denominator = select(below, kneeLowSum - q, select(above, q + kneeHighSum, LanePair::both(1.0)));
+    // One division serves all three pieces (q / 1 between the knees is exact),
+    // so the pieces differ only in the operands chosen, not in the code run.
+    const auto below = q < kneeLow;
+    const auto above = q > kneeHigh;
+    const Lane numerator = select(below, q + kneeLowSquare, select(above, q - kneeHighSquare, q));
+    const Lane denominator = select(below, kneeLowSum - q, select(above, q + kneeHighSum, Lanes<Lane>::both(1.0)));
     return numerator / denominator;
 }
 
-inline LanePair TapeStagePair::saturate(LanePair x, LanePair shaped, LanePair drive)
+template <typename Lane> inline Lane TapeLanes<Lane>::softClip(Lane q) const
 {
-    const LanePair level = abs(x) * drive;
-    const LanePair follow = select(level >= envelope, attackCoeff, releaseCoeff);
+    return softClipCurve(q, kneeLow, kneeHigh, kneeLowSquare, kneeLowSum, kneeHighSquare, kneeHighSum);
+}
+
+template <typename Lane> inline Lane TapeLanes<Lane>::saturate(Lane x, Lane shaped, Lane drive)
+{
+    using L = Lanes<Lane>;
+    // The envelope hears the raw input; the clipper hears the low-end-shaped one.
+    const Lane level = absolute(x) * drive;
+    const Lane follow = select(level >= envelope, attackCoeff, releaseCoeff);
     envelope = envelope + (level - envelope) * follow;
 
-    // The counters of the two lanes need not agree (a mono stretch advances
-    // lane 0 only), so each lane redesigns on its own schedule. The low-end
-    // sections do not depend on the envelope or the redesign, so having run
-    // them first changes nothing.
-    redesignCounter = redesignCounter + LanePair::both(1.0);
-    const LanePair overshoot = redesignCounter - redesignPeriod;
-    const LaneMask due = overshoot >= LanePair::both(0.0);
-    if (due.any()) {
+    // Redesign before this sample's tone sections run, with the envelope just
+    // updated. The counters of two lanes need not agree (a mono stretch
+    // advances lane 0 only), so each lane redesigns on its own schedule. The
+    // low-end sections do not depend on the envelope or the redesign, so
+    // having run them first changes nothing.
+    redesignCounter = redesignCounter + L::both(1.0);
+    const Lane overshoot = redesignCounter - redesignPeriod;
+    const Mask due = overshoot >= L::both(0.0);
+    if (L::any(due)) {
         redesignCounter = select(due, overshoot, redesignCounter);
         redesignLanes(due);
     }
 
     return softClip(shaped * drive * clipInputGain + clipBias) * clipOutputGain;
+}
+
+inline double TapeStage::softClip(double q) const
+{
+    return softClipCurve(q, kneeLow, kneeHigh, kneeLowSquare, kneeLowSum, kneeHighSquare, kneeHighSum);
+}
+
+inline double TapeStage::processTapeSample(double x, double drive, double* preClip, double* clipped)
+{
+    TapeLanes<double> lanes;
+    lanes.gather(*this, *this);
+    const double shaped = lanes.lowEnd(x);
+    const double saturated = lanes.saturate(x, shaped, drive);
+    const double y = lanes.tone(saturated);
+    lanes.scatter();
+    if (preClip)
+        *preClip = shaped;
+    if (clipped)
+        *clipped = saturated;
+    return y;
 }

@@ -15,93 +15,44 @@ constexpr double conductionPlateShare = 0.95;
 constexpr double slopeProbeInput = 142.5;
 } // namespace
 
-TriodeStage::TriodeStage()
+// The neighbours are clamped to the table's ends; at the last node the
+// fraction is 0, so the clamped ones carry no weight.
+TriodeStage::Segment TriodeStage::segmentAt(const Table& table, int at)
 {
-    resetNodes(-1);
-}
-
-void TriodeStage::resetNodes(int channel)
-{
-    const NodeVoltages start{circuit.supplyVoltage * 0.5, 0.0, 0.0};
-    if (channel < 0)
-        nodeVoltages.fill(start);
-    else if (static_cast<unsigned>(channel) < static_cast<unsigned>(stageChannels))
-        nodeVoltages[static_cast<unsigned>(channel)] = start;
-}
-
-namespace {
-bool sameCircuitValues(const TriodeCircuit& a, const TriodeCircuit& b)
-{
-    const TriodeModel& m = a.model;
-    const TriodeModel& n = b.model;
-    return m.invMu == n.invMu && m.ex == n.ex && m.kg1 == n.kg1 && m.kp == n.kp && m.kvb == n.kvb &&
-           m.gridOffset == n.gridOffset && a.sourceResistance == b.sourceResistance &&
-           a.stopperResistance == b.stopperResistance && a.leakResistance == b.leakResistance &&
-           a.supplyVoltage == b.supplyVoltage && a.plateResistance == b.plateResistance &&
-           a.loadResistance == b.loadResistance && a.cathodeResistance == b.cathodeResistance &&
-           a.cathodeCapacitance == b.cathodeCapacitance;
-}
-} // namespace
-
-bool TriodeStage::takeCachedTables()
-{
-    for (const TableSet& set : tableCache) {
-        if (!set.valid || set.rate != stageRate || !sameCircuitValues(set.circuit, circuit))
-            continue;
-        thresholdShift = set.thresholdShift;
-        cathodeInputShift = set.cathodeInputShift;
-        cathodeDecay = set.cathodeDecay;
-        restOutput = set.restOutput;
-        thresholdLow = set.thresholdLow;
-        thresholdHigh = set.thresholdHigh;
-        rebuildSolveCount = set.solveCount;
-        rebuildIterationCount = set.iterationCount;
-        plateTableLow = set.plateTableLow;
-        plateTableHigh = set.plateTableHigh;
-        cathodeStepTable = set.cathodeStepTable;
-        return true;
-    }
-    return false;
-}
-
-void TriodeStage::storeCachedTables()
-{
-    TableSet& set = tableCache[static_cast<std::size_t>(nextCacheSlot)];
-    nextCacheSlot = (nextCacheSlot + 1) % static_cast<int>(tableCache.size());
-    set.valid = true;
-    set.rate = stageRate;
-    set.circuit = circuit;
-    set.thresholdShift = thresholdShift;
-    set.cathodeInputShift = cathodeInputShift;
-    set.cathodeDecay = cathodeDecay;
-    set.restOutput = restOutput;
-    set.thresholdLow = thresholdLow;
-    set.thresholdHigh = thresholdHigh;
-    set.solveCount = rebuildSolveCount;
-    set.iterationCount = rebuildIterationCount;
-    set.plateTableLow = plateTableLow;
-    set.plateTableHigh = plateTableHigh;
-    set.cathodeStepTable = cathodeStepTable;
+    const int last = lastTableIndex;
+    const double yBelow = table[static_cast<unsigned>(at > 0 ? at - 1 : 0)];
+    const double y0 = table[static_cast<unsigned>(at)];
+    const double y1 = table[static_cast<unsigned>(at < last ? at + 1 : last)];
+    const double y2 = table[static_cast<unsigned>(at + 2 < last ? at + 2 : last)];
+    Segment segment;
+    segment.y0 = y0;
+    segment.c1 = 0.5 * (y1 - yBelow);
+    segment.c2 = yBelow - 2.5 * y0 + 2.0 * y1 - 0.5 * y2;
+    segment.c3 = 0.5 * (y2 - yBelow) + 1.5 * (y0 - y1);
+    return segment;
 }
 
 void TriodeStage::rebuildTables()
 {
     circuit.updateDerivedValues(stageRate);
-    if (takeCachedTables())
-        return;
     sweepCircuit();
 
     const double vq = restCathodeVoltage;
     const double restPosition = (inputSpan - thresholdShift * vq) / (2.0 * inputSpan);
     restOutput = readTable(plateTableHigh, restPosition) * (vq + probeCathodeVoltage) / (2.0 * probeCathodeVoltage) +
                  readTable(plateTableLow, restPosition) * (probeCathodeVoltage - vq) / (2.0 * probeCathodeVoltage);
-    storeCachedTables();
+    buildSegments();
+    builtRate = stageRate;
 }
 
-void TriodeStage::restCathodes()
+void TriodeStage::buildSegments()
 {
-    for (NodeVoltages& nodes : nodeVoltages)
-        nodes.cathode = restCathodeVoltage;
+    for (int at = 0; at < tableSize; ++at) {
+        PlateSegments& plate = plateSegments[static_cast<unsigned>(at)];
+        plate.low = segmentAt(plateTableLow, at);
+        plate.high = segmentAt(plateTableHigh, at);
+        cathodeSegments[static_cast<unsigned>(at)] = segmentAt(cathodeStepTable, at);
+    }
 }
 
 double TriodeStage::solveCounted(double inputVoltage, double previousCathode, NodeVoltages& nodes)

@@ -1,18 +1,19 @@
 #pragma once
 
+#include "dsp/LanePair.h"
 #include "dsp/TriodeCircuit.h"
 
 #include <array>
 
-// The tube saturation stage: the triode circuit solved over a grid of input
-// voltages into transfer tables, then read per sample with cubic
-// interpolation. The cathode capacitor gives the stage memory; two plate
-// tables (capacitor held at -15 V and +15 V) are blended by each channel's
-// cathode voltage, and a third table gives the cathode's step per sample.
-// One object serves both channels; each channel keeps its own NodeVoltages.
+// The tube saturation stage's design at one stage rate: the triode circuit
+// solved over a grid of input voltages into transfer tables, and their
+// per-sample reader with cubic interpolation. Two plate tables (capacitor
+// held at -15 V and +15 V) are blended by a channel's cathode voltage, and a
+// third table gives the cathode's step per sample. A value computed from the
+// circuit and the rate alone: the channels' node voltages live with their
+// owner, and one design serves any number of channels.
 class TriodeStage {
 public:
-    static constexpr int stageChannels = 2;
     static constexpr int tableSize = 513;
     static constexpr int lastTableIndex = tableSize - 1;
     static constexpr double inputSpan = 150.0;               // the tables cover -150 V to +150 V of input
@@ -27,10 +28,6 @@ public:
 
     // Stage rate in Hz (host rate times oversampling factor); set it before rebuildTables.
     double stageRate = 48000.0;
-
-    // Running state per channel: cathode is the capacitor voltage, plate the
-    // last output; grid is not used per sample.
-    std::array<NodeVoltages, stageChannels> nodeVoltages{};
 
     // Results of the last rebuild.
     double thresholdShift = 0.0;    // s: input volts per cathode volt moving the conduction knee
@@ -49,120 +46,113 @@ public:
     int rebuildSolveCount = 0;
     int rebuildIterationCount = 0;
 
-    // Node records reset (resetNodes(-1)), tables empty until the first rebuild.
-    TriodeStage();
-
-    // Plate at half the supply, grid and cathode at 0 V, for one channel, or
-    // for all when channel is negative; other indices are ignored.
-    void resetNodes(int channel);
-
-    // Recomputes the circuit's derived values for stageRate and rebuilds the
-    // tables and restOutput. About 2000 circuit solves: called from the audio
-    // thread only when the rate changes. Does not allocate; leaves the channel
-    // records untouched.
+    // Recomputes the circuit's derived values for stageRate and solves the
+    // tables, restOutput and their reading segments: about 2000 circuit
+    // solves, a millisecond or more, so it belongs where the host sets the
+    // rate, never on the audio thread. Does not allocate.
     void rebuildTables();
 
-    // Sets every channel's cathode to its operating point; call after rebuildTables.
-    void restCathodes();
+    // Whether the last rebuild was for this stage rate.
+    bool builtFor(double rate) const { return builtRate == rate; }
 
     // Fills the three tables and s, k, sc (and the diagnostics) by solving the circuit.
     void sweepCircuit();
 
     // Catmull-Rom read of a table at position in [0, 1] (clamped; NaN reads entry 0).
-    static double readTable(const Table& table, double position) { return interpolate(table, locate(position)); }
+    static double readTable(const Table& table, double position);
 
-    // One stage sample: input voltage in volts, the channel's record (its
-    // cathode is read and advanced, its plate receives the output). Returns
-    // the plate voltage, falling as the input rises. Audio thread; no
-    // allocation, no transcendental functions. Non-finite input cannot index
-    // outside the tables.
+    // One stage sample per lane (Lane double or LanePair): input voltages in
+    // volts; each lane's cathode voltage is read and advanced, its plate
+    // voltage receives the output, which is also returned: the plate voltage,
+    // falling as the input rises. Audio thread; no allocation, no
+    // transcendental functions. Non-finite input cannot index outside the
+    // tables.
+    template <typename Lane> Lane shapeSample(Lane input, Lane& cathode, Lane& plate) const;
+
+    // The same for one channel's node record (its grid is not used).
     double shapeSample(double input, NodeVoltages& nodes) const
     {
-        const double cathode = nodes.cathode;
-        const double weightLow = (probeCathodeVoltage - cathode) / (2.0 * probeCathodeVoltage);
-        const double weightHigh = 1.0 - weightLow;
-
-        // The knee moves with the cathode: both plate tables are read at the
-        // input shifted by s * vc, at one shared position.
-        const TablePoint platePoint = locate((input - thresholdShift * cathode + inputSpan) / (2.0 * inputSpan));
-        const double plateLow = interpolate(plateTableLow, platePoint);
-        const double plateHigh = interpolate(plateTableHigh, platePoint);
-        const double output = plateHigh * weightHigh + plateLow * weightLow;
-        nodes.plate = output;
-
-        const double cathodeStep =
-            readTable(cathodeStepTable, (input + cathodeInputShift * cathode + inputSpan) / (2.0 * inputSpan));
-        nodes.cathode = cathode + cathodeDecay * cathode + cathodeStep;
-        return output;
+        return shapeSample(input, nodes.cathode, nodes.plate);
     }
 
 private:
-    // A rebuild is a pure function of the rate and the circuit values, so the
-    // last two results are kept: switching oversampling back and forth then
-    // costs a copy instead of some two thousand circuit solves on the audio
-    // thread.
-    struct TableSet {
-        bool valid = false;
-        double rate = 0.0;
-        TriodeCircuit circuit;
-        double thresholdShift = 0.0;
-        double cathodeInputShift = 0.0;
-        double cathodeDecay = 0.0;
-        double restOutput = 0.0;
-        double thresholdLow = 0.0;
-        double thresholdHigh = 0.0;
-        int solveCount = 0;
-        int iterationCount = 0;
-        Table plateTableLow{};
-        Table plateTableHigh{};
-        Table cathodeStepTable{};
+    // The Catmull-Rom segment that starts at a node: y0 and c1, c2, c3,
+    // formed from the clamped neighbours once per rebuild, exactly as a read
+    // of the table between this node and the next would form them. A read
+    // is then one fetch per lane and the Horner step. The two plate tables
+    // are read at one position, so their segments sit side by side.
+    struct Segment {
+        double y0, c1, c2, c3;
     };
-    std::array<TableSet, 2> tableCache{};
-    int nextCacheSlot = 0;
-    bool takeCachedTables();
-    void storeCachedTables();
-
-    struct TablePoint {
-        int below;
-        int at;
-        int above;
-        int twoAbove;
-        double fraction;
+    struct PlateSegments {
+        Segment low, high;
     };
+    std::array<PlateSegments, tableSize> plateSegments{};
+    std::array<Segment, tableSize> cathodeSegments{};
+    double builtRate = 0.0; // stage rate of the last rebuild, 0 before it
 
-    static TablePoint locate(double position)
-    {
-        // Written so that NaN fails both tests and lands on 0: the index below
-        // must stay inside the table whatever the input.
-        position = position > 0.0 ? position : 0.0;
-        position = position < 1.0 ? position : 1.0;
-        const double scaled = lastTableIndex * position;
-        const int at = static_cast<int>(scaled);
-        TablePoint point;
-        point.at = at;
-        point.fraction = scaled - at;
-        point.below = at > 0 ? at - 1 : 0;
-        // At the last node the fraction is 0, so the clamped neighbours carry no weight.
-        point.above = at < lastTableIndex ? at + 1 : lastTableIndex;
-        point.twoAbove = at + 2 < lastTableIndex ? at + 2 : lastTableIndex;
-        return point;
-    }
-
-    static double interpolate(const Table& table, const TablePoint& point)
-    {
-        const double yBelow = table[point.below];
-        const double y0 = table[point.at];
-        const double y1 = table[point.above];
-        const double y2 = table[point.twoAbove];
-        const double c1 = 0.5 * (y1 - yBelow);
-        const double c2 = yBelow - 2.5 * y0 + 2.0 * y1 - 0.5 * y2;
-        const double c3 = 0.5 * (y2 - yBelow) + 1.5 * (y0 - y1);
-        // A fraction of exactly 0 returns y0 unchanged: grid points read their stored value.
-        const double f = point.fraction;
-        return y0 + f * (c1 + f * (c2 + f * c3));
-    }
+    static Segment segmentAt(const Table& table, int at);
+    void buildSegments();
+    template <typename Lane> static Lane evaluate(const Segment& lane0, const Segment& lane1, Lane fraction);
+    template <typename Lane> static Lane locateLanes(Lane position, int& node0, int& node1);
 
     double solveCounted(double inputVoltage, double previousCathode, NodeVoltages& nodes);
     void prepareSweep(NodeVoltages& nodes, double cathode, double grid) const;
     double conductionThreshold(double cathode);
 };
+
+template <typename Lane> inline Lane TriodeStage::evaluate(const Segment& lane0, const Segment& lane1, Lane fraction)
+{
+    Lane y0, c1, c2, c3;
+    gatherAdjacent(&lane0.y0, &lane1.y0, y0, c1);
+    gatherAdjacent(&lane0.c2, &lane1.c2, c2, c3);
+    // A fraction of exactly 0 returns y0 unchanged: grid points read their stored value.
+    const Lane f = fraction;
+    return y0 + f * (c1 + f * (c2 + f * c3));
+}
+
+template <typename Lane> inline Lane TriodeStage::locateLanes(Lane position, int& node0, int& node1)
+{
+    using L = Lanes<Lane>;
+    // NaN fails the first comparison and lands on 0: the node must stay
+    // inside the table whatever the input.
+    position = lessOr(greaterOr(position, L::both(0.0)), L::both(1.0));
+    const Lane scaled = L::both(lastTableIndex) * position;
+    return scaled - truncateLanes(scaled, node0, node1);
+}
+
+inline double TriodeStage::readTable(const Table& table, double position)
+{
+    int node, unused;
+    const double fraction = locateLanes(position, node, unused);
+    const Segment segment = segmentAt(table, node);
+    return evaluate(segment, segment, fraction);
+}
+
+template <typename Lane> inline Lane TriodeStage::shapeSample(Lane input, Lane& cathode, Lane& plate) const
+{
+    using L = Lanes<Lane>;
+    const Lane weightLow = (L::both(probeCathodeVoltage) - cathode) / L::both(2.0 * probeCathodeVoltage);
+    const Lane weightHigh = L::both(1.0) - weightLow;
+    const Lane span = L::both(inputSpan);
+    const Lane positionSpan = L::both(2.0 * inputSpan);
+
+    // The knee moves with the cathode: both plate tables are read at the
+    // input shifted by s * vc, at one shared position.
+    int node0, node1;
+    const Lane plateFraction =
+        locateLanes((input - L::both(thresholdShift) * cathode + span) / positionSpan, node0, node1);
+    const PlateSegments& plate0 = plateSegments[static_cast<unsigned>(node0)];
+    const PlateSegments& plate1 = plateSegments[static_cast<unsigned>(node1)];
+    const Lane plateLow = evaluate(plate0.low, plate1.low, plateFraction);
+    const Lane plateHigh = evaluate(plate0.high, plate1.high, plateFraction);
+    const Lane output = plateHigh * weightHigh + plateLow * weightLow;
+    plate = output;
+
+    const Lane cathodeFraction =
+        locateLanes((input + L::both(cathodeInputShift) * cathode + span) / positionSpan, node0, node1);
+    const Lane cathodeStep = evaluate(cathodeSegments[static_cast<unsigned>(node0)],
+                                      cathodeSegments[static_cast<unsigned>(node1)], cathodeFraction);
+    cathode = cathode + L::both(cathodeDecay) * cathode + cathodeStep;
+    return output;
+}

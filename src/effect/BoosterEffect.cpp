@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <thread>
 
 namespace {
@@ -74,7 +73,7 @@ BoosterEffect::~BoosterEffect()
 void BoosterEffect::computeResponseGrid(double oversampling)
 {
     const double ratio = std::pow(1000.0, 1.0 / 172.0);
-    const double piOverRate = kPi / (static_cast<double>(sampleRate) * oversampling);
+    const double piOverRate = kPi / (static_cast<double>(hostRate.load(std::memory_order_relaxed)) * oversampling);
     double frequency = 20.0;
     for (double& entry : responseGrid) {
         const double s = std::sin(frequency * piOverRate);
@@ -193,14 +192,18 @@ void BoosterEffect::setSampleRate(float newRate)
     if (!(newRate >= kMinSampleRate && newRate <= kMaxSampleRate))
         return;
     sampleRate = newRate;
+    {
+        // The triode tables for both factors, so that processing and
+        // automating "Oversample" only switch between ready ones.
+        CriticalSectionGuard guard(preparedLock);
+        if (preparedTables.hostRate != static_cast<double>(newRate))
+            preparedTables.prepare(static_cast<double>(newRate));
+    }
     hostRate.store(newRate, std::memory_order_relaxed);
-    // Peak followers release with a 0.3 s time constant at the host rate.
-    peakRelease = 1.0 - std::exp(-1.0 / (0.3 * static_cast<double>(newRate)));
     if (scopeInterval.load(std::memory_order_relaxed) != kScopeIntervalUnset) {
         scopeCounter.store(0, std::memory_order_relaxed);
         scopeWriteIndex.store(0, std::memory_order_relaxed);
         scopeInterval.store(scopeIntervalFor(newRate), std::memory_order_relaxed);
-        setBlockSize(blockSize);
     }
     // The next processing call re-applies "Oversample", which takes the new
     // rate into the engine and redoes the rate-dependent work.
@@ -213,8 +216,6 @@ void BoosterEffect::setBlockSize(VstInt32 newSize)
     if (newSize <= 0 || newSize > kMaxBlockSize)
         return;
     blockSize = newSize;
-    scopeStaging.reset();
-    scopeStaging.reset(new (std::nothrow) ScopeFrame[static_cast<std::size_t>(newSize)]());
 }
 
 void BoosterEffect::startScopeFeed()
@@ -244,80 +245,67 @@ bool BoosterEffect::takeResponseCurve(std::array<double, kResponsePoints>& curve
     return ready;
 }
 
-// Turns the parameters whose bits were set into engine fields, in a fixed
-// order, and runs the coefficient update when the design or rate changed.
+namespace {
+
+// A level parameter in dB (scale and offset from the table) as a linear gain.
+double gainOf(int index, float value)
+{
+    return std::pow(10.0, scaledValue(index, value) * 0.05);
+}
+
+} // namespace
+
+// Hands the parameters whose bits were set to the engine, in a fixed order.
 void BoosterEffect::applyParameterChanges()
 {
     if (!parameterLock.tryEnter())
         return; // the changes wait in changedMask for a later call
-    const std::uint32_t changed = changedMask;
+    const std::uint32_t changed = changedMask | deferredChanges;
     std::array<float, kNumParameters> values{};
     if (changed > 0) {
         changedMask = 0;
         values = parameterValues;
     }
     parameterLock.leave();
+    deferredChanges = 0;
     if (changed == 0)
         return;
 
     auto isChanged = [changed](int index) { return (changed & (1u << index)) != 0; };
-    bool redesign = false;
-    bool rateChanged = false;
-    // The fade length belongs to the factor in force before this call's "Oversample".
-    const std::int32_t fadeSteps = engine.fadeSteps();
-
-    if (isChanged(kDrive)) {
-        const double driveGain = std::pow(10.0, static_cast<double>(values[kDrive]) * 20.0 * 0.05);
-        engine.drive = driveGain < 1.0 ? 1.0 : (driveGain > 15.9 ? 15.9 : driveGain);
-    }
+    if (isChanged(kDrive))
+        engine.setDrive(gainOf(kDrive, values[kDrive]));
     if (isChanged(kLevel))
-        engine.levelGain = std::pow(10.0, (static_cast<double>(values[kLevel]) * 30.0 - 6.0) * 0.05);
-    if (isChanged(kEnable)) {
-        const std::int32_t enabled = stepOf(values[kEnable], 2);
-        if (enabled != engine.enabled) {
-            engine.enabled = enabled;
-            engine.fadeCounter = fadeSteps;
-        }
-    }
-    if (isChanged(kMode)) {
-        const std::int32_t mode = stepOf(values[kMode], 4);
-        if (mode != engine.saturationMode) {
-            engine.saturationMode = mode;
-            engine.fadeCounter = fadeSteps;
-        }
-    }
-    if (isChanged(kCharacter)) {
-        const std::int32_t character = stepOf(values[kCharacter], 6);
-        if (character != engine.characterIndex) {
-            engine.characterIndex = character;
-            engine.eqUpdateFlag = 1;
-        }
-        redesign = true;
-    }
+        engine.setLevel(gainOf(kLevel, values[kLevel]));
+    if (isChanged(kEnable))
+        engine.setEnabled(parameterStep(kEnable, values[kEnable]) != 0);
+    if (isChanged(kMode))
+        engine.setMode(parameterStep(kMode, values[kMode]));
     if (isChanged(kChannels))
-        channelCount = stepOf(values[kChannels], 2) + 1;
-    if (isChanged(kAmount)) {
-        const double amount = static_cast<double>(values[kAmount]);
+        channelCount = parameterStep(kChannels, values[kChannels]) + 1;
+    if (isChanged(kCharacter) || isChanged(kAmount)) {
+        double amount = engine.amount();
+        const double newAmount = static_cast<double>(values[kAmount]);
         // Changes below 0.01 keep the old amount (the design still runs).
-        if (static_cast<long>((engine.amount - amount) * 100.0) != 0) {
-            engine.amount = amount;
-            engine.eqUpdateFlag = 1;
-        }
-        redesign = true;
+        if (isChanged(kAmount) && static_cast<long>((amount - newAmount) * 100.0) != 0)
+            amount = newAmount;
+        const std::int32_t character =
+            isChanged(kCharacter) ? parameterStep(kCharacter, values[kCharacter]) : engine.characterIndex();
+        engine.setCharacter(character, amount);
+        responsePending = 1;
     }
     if (isChanged(kOversample)) {
-        const double factor = oversamplingFactorOf(values[kOversample]);
-        if (factor != engine.oversampling) {
-            engine.oversampling = factor;
-            engine.eqUpdateFlag = 1;
+        // The tables for a new rate are solved on the host's thread; while
+        // that runs, the change waits for a later call.
+        if (!preparedLock.tryEnter()) {
+            deferredChanges |= 1u << kOversample;
+            return;
         }
-        engine.sampleRate = static_cast<double>(hostRate.load(std::memory_order_relaxed));
-        computeResponseGrid(engine.oversampling);
-        rateChanged = true;
-    }
-
-    if (redesign || rateChanged) {
-        engine.updateCoefficients(rateChanged);
+        const double rate = static_cast<double>(hostRate.load(std::memory_order_relaxed));
+        engine.setChainRate(rate, oversamplingFactorOf(values[kOversample]), &preparedTables);
+        preparedLock.leave();
+        // Peak followers release with a 0.3 s time constant at the host rate.
+        peakRelease = 1.0 - std::exp(-1.0 / (0.3 * rate));
+        computeResponseGrid(engine.oversampling());
         responsePending = 1;
     }
 }
@@ -413,53 +401,62 @@ inline void followPeak(double& follower, double value, double release)
 } // namespace
 
 template <typename Sample, BoosterEffect::Layout layout>
-void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 frames, NoiseStates& noise)
+void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 first, VstInt32 frames,
+                                  NoiseStates& noise)
 {
-    Sample* inLeft = inputs[0];
-    Sample* outLeft = outputs[0];
-    Sample* inRight = layout == Layout::stereo ? inputs[1] : nullptr;
-    Sample* outRight = layout == Layout::single ? nullptr : outputs[1];
+    Sample* inLeft = inputs[0] + first;
+    Sample* outLeft = outputs[0] + first;
+    Sample* inRight = layout == Layout::stereo ? inputs[1] + first : nullptr;
+    Sample* outRight = layout == Layout::single ? nullptr : outputs[1] + first;
     std::uint32_t& leftNoise =
         layout == Layout::stereo ? noise.left : (layout == Layout::mono ? noise.mono : noise.single);
 
-    ScopeFrame* staging = scopeStaging.get();
+    ScopeFrame* staging = scopeStaging.data();
     const std::uint32_t interval = scopeInterval.load(std::memory_order_relaxed);
     std::uint32_t counter = scopeCounter.load(std::memory_order_relaxed);
 
-    SampleRecord record{};
-    SampleRecord rightRecord{};
-    for (VstInt32 i = 0; i < frames; ++i) {
-        const double left = withNoise(guardedInput(static_cast<double>(inLeft[i])), leftNoise);
-        followPeak(peakLevels[0], left, peakRelease);
-        record = SampleRecord{left, 0.0, 0, 0.0, 0.0, 0.0, 0.0};
-        if (layout == Layout::stereo) {
-            // Both channels of the frame at once; the engine keeps the order
-            // of left before right in everything the two share.
-            const double right = withNoise(guardedInput(static_cast<double>(inRight[i])), noise.right);
-            followPeak(peakLevels[1], right, peakRelease);
-            rightRecord = SampleRecord{right, 0.0, 1, 0.0, 0.0, 0.0, 0.0};
-            engine.processStereoFrame(record, rightRecord);
-        } else {
-            engine.processSample(record);
+    // The engine takes the frames in short runs, so that the chain's state
+    // stays in registers across many samples.
+    constexpr VstInt32 runLength = 32;
+    SampleRecord leftRecords[runLength];
+    SampleRecord rightRecords[runLength];
+    for (VstInt32 start = 0; start < frames; start += runLength) {
+        const VstInt32 run = frames - start < runLength ? frames - start : runLength;
+        for (VstInt32 i = 0; i < run; ++i) {
+            const double left = withNoise(guardedInput(static_cast<double>(inLeft[start + i])), leftNoise);
+            followPeak(peakLevels[0], left, peakRelease);
+            leftRecords[i] = SampleRecord{left, 0.0, 0, 0.0, 0.0, 0.0, 0.0};
+            if (layout == Layout::stereo) {
+                const double right = withNoise(guardedInput(static_cast<double>(inRight[start + i])), noise.right);
+                followPeak(peakLevels[1], right, peakRelease);
+                rightRecords[i] = SampleRecord{right, 0.0, 1, 0.0, 0.0, 0.0, 0.0};
+            }
         }
-        followPeak(peakLevels[2], record.output, peakRelease);
-        outLeft[i] = static_cast<Sample>(record.output);
-        if (layout == Layout::mono)
-            outRight[i] = static_cast<Sample>(record.output);
+        // Both channels of a frame at once; the engine keeps the order of
+        // left before right in everything the two share.
+        if (layout == Layout::stereo)
+            engine.processStereoRun(leftRecords, rightRecords, run);
+        else
+            engine.processRun(leftRecords, run);
 
-        // At most one frame per sample, taken from the left channel.
-        if (++counter > interval) {
-            if (staging) {
+        for (VstInt32 i = 0; i < run; ++i) {
+            const SampleRecord& record = leftRecords[i];
+            followPeak(peakLevels[2], record.output, peakRelease);
+            outLeft[start + i] = static_cast<Sample>(record.output);
+            if (layout == Layout::mono)
+                outRight[start + i] = static_cast<Sample>(record.output);
+            if (layout == Layout::stereo) {
+                followPeak(peakLevels[3], rightRecords[i].output, peakRelease);
+                outRight[start + i] = static_cast<Sample>(rightRecords[i].output);
+            }
+
+            // At most one frame per sample, taken from the left channel.
+            if (++counter > interval) {
                 staging[stagedFrames].points[0] = {record.tubeX, record.tubeY};
                 staging[stagedFrames].points[1] = {record.tapeX, record.tapeY};
                 ++stagedFrames;
+                counter = 0;
             }
-            counter = 0;
-        }
-
-        if (layout == Layout::stereo) {
-            followPeak(peakLevels[3], rightRecord.output, peakRelease);
-            outRight[i] = static_cast<Sample>(rightRecord.output);
         }
     }
     scopeCounter.store(counter, std::memory_order_relaxed);
@@ -473,20 +470,32 @@ void BoosterEffect::processBlock(Sample** inputs, Sample** outputs, VstInt32 sam
     if (!inputs || !outputs || !inputs[0] || !outputs[0])
         return;
 
-    const VstInt32 frames = sampleFrames < 0 ? 0 : (sampleFrames < blockSize ? sampleFrames : blockSize);
-    stagedFrames = 0;
-    if (inputs[1] && outputs[1] && channelCount == 2) {
-        processFrames<Sample, Layout::stereo>(inputs, outputs, frames, noise);
-    } else {
-        if (inputs[1] && outputs[1])
-            processFrames<Sample, Layout::mono>(inputs, outputs, frames, noise);
-        else
-            processFrames<Sample, Layout::single>(inputs, outputs, frames, noise);
-        // The right meters mirror the left.
-        peakLevels[1] = peakLevels[0];
-        peakLevels[3] = peakLevels[2];
+    // Every frame asked for, in stretches no longer than the announced block
+    // size or the scope staging; the chain carries its state across them, so
+    // the output is what calls of those lengths would give.
+    const VstInt32 stretch = blockSize < kScopeStagingFrames ? blockSize : kScopeStagingFrames;
+    const bool stereoBuffers = inputs[1] && outputs[1];
+    VstInt32 first = 0;
+    for (;;) {
+        const VstInt32 remaining = sampleFrames - first;
+        const VstInt32 frames = remaining < 0 ? 0 : (remaining < stretch ? remaining : stretch);
+        stagedFrames = 0;
+        if (stereoBuffers && channelCount == 2) {
+            processFrames<Sample, Layout::stereo>(inputs, outputs, first, frames, noise);
+        } else {
+            if (stereoBuffers)
+                processFrames<Sample, Layout::mono>(inputs, outputs, first, frames, noise);
+            else
+                processFrames<Sample, Layout::single>(inputs, outputs, first, frames, noise);
+            // The right meters mirror the left.
+            peakLevels[1] = peakLevels[0];
+            peakLevels[3] = peakLevels[2];
+        }
+        handOffToEditor(stagedFrames);
+        if (remaining <= stretch)
+            break;
+        first += stretch;
     }
-    handOffToEditor(stagedFrames);
 }
 
 void BoosterEffect::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)

@@ -13,11 +13,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
 constexpr int kResponsePoints = 173;
 constexpr VstInt32 kBoosterUniqueId = fourCharCode('Q', 'm', '4', 'T');
 constexpr std::uint32_t kScopeIntervalUnset = 0xffffffffu;
+// Scope frames staged per stretch of processing; a call longer than this runs
+// in several stretches, each handed to the editor on its own.
+constexpr VstInt32 kScopeStagingFrames = 256;
 
 class BoosterEffect;
 // Makes the effect's editor, which attaches itself; null where there is none.
@@ -29,6 +31,10 @@ public:
     explicit BoosterEffect(audioMasterCallback host, EditorFactory makeEditor = nullptr);
     ~BoosterEffect() override;
 
+    // The host changes the rate and block size only while the effect is
+    // suspended, never during a processing call. Neither touches anything the
+    // audio thread writes, so a host that breaks that rule still gets no
+    // crash: processing takes the new rate at its next call.
     void setSampleRate(float newRate) override;
     void setBlockSize(VstInt32 newSize) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
@@ -84,7 +90,7 @@ private:
     template <typename Sample>
     void processBlock(Sample** inputs, Sample** outputs, VstInt32 sampleFrames, NoiseStates& noise);
     template <typename Sample, Layout layout>
-    void processFrames(Sample** inputs, Sample** outputs, VstInt32 frames, NoiseStates& noise);
+    void processFrames(Sample** inputs, Sample** outputs, VstInt32 first, VstInt32 frames, NoiseStates& noise);
     void applyParameterChanges();
     void refreshResponseCurve();
     void handOffToEditor(std::uint32_t stagedFrames);
@@ -104,7 +110,7 @@ private:
     std::array<double, kResponsePoints> responseCurve{};
     std::array<double, 4> peakLevels{};
     double peakRelease = 0.0;
-    std::unique_ptr<ScopeFrame[]> scopeStaging;
+    std::array<ScopeFrame, kScopeStagingFrames> scopeStaging{};
     // Written by the editor's thread when its window opens or closes.
     std::atomic<std::uint32_t> scopeInterval{kScopeIntervalUnset};
     std::atomic<std::uint32_t> scopeCounter{0};
@@ -112,10 +118,15 @@ private:
     std::uint32_t stagedFrames = 0;
     std::atomic<EditorDisplay*> display{nullptr};
     std::atomic<bool> handOffActive{false};
-    // The host rate as the audio thread reads it: the host may call
-    // setSampleRate from another thread, so it travels through an atomic and
-    // reaches the engine when "Oversample" is re-applied.
+    // The host rate as the audio thread reads it: it reaches the engine, the
+    // meters and the response grid when "Oversample" is re-applied.
     std::atomic<float> hostRate{44100.0f};
+    // Triode tables solved for the host rate where the host sets it; the
+    // audio thread copies them into the engine when it takes the rate.
+    CriticalSection preparedLock;
+    PreparedTriodeTables preparedTables;
+    // Changes taken from changedMask but left for a later call.
+    std::uint32_t deferredChanges = 0;
     // Anti-denormal noise: one generator per loop and precision, per instance.
     NoiseStates floatNoise;
     NoiseStates doubleNoise;

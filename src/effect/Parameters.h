@@ -61,6 +61,19 @@ constexpr int stepOf(float value, int steps)
     return step < steps - 1 ? step : steps - 1;
 }
 
+// The step of a stepped parameter, by its index in the table.
+constexpr int parameterStep(int index, float value)
+{
+    return stepOf(value, kParameters[static_cast<std::size_t>(index)].steps);
+}
+
+// A scaled parameter's displayed value: scale * v + offset, in double.
+constexpr double scaledValue(int index, float value)
+{
+    const ParameterInfo& info = kParameters[static_cast<std::size_t>(index)];
+    return info.scale * static_cast<double>(value) + info.offset;
+}
+
 // "Oversample" switches strictly above one half.
 constexpr double oversamplingFactorOf(float value)
 {

@@ -68,35 +68,35 @@ public:
     // Back to silence. Not real-time critical, but allocates nothing.
     void reset();
 
-    // Interpolator: one host-rate sample x in, 16 sub-samples at 16x the host
-    // rate written to subSamples[0..15], oldest first. Unity gain in the pass
-    // band. Audio thread; no allocation, no branches on the data.
-    inline void upsample16(double x, double* subSamples);
+    // Interpolators of one channel (Lane double) or two (LanePair): lane k
+    // of x goes through *objects[k], and lane k of subSamples[0..15]
+    // receives its 16 sub-samples at 16x the host rate, oldest first. Unity
+    // gain in the pass band. Audio thread; no allocation, no branches on the
+    // data.
+    template <typename Lane> static void upsample16(Oversampler* const* objects, Lane x, Lane* subSamples);
 
-    // Decimator: 16 sub-samples at 16x the host rate (oldest first) in, one
-    // host-rate sample out. Unity gain in the pass band. Audio thread; no
-    // allocation, no branches on the data.
-    inline double downsample16(const double* subSamples);
+    // Decimators likewise: lane k of the 16 sub-samples (oldest first)
+    // through *objects[k], one host-rate sample per lane out; both lanes may
+    // name one object, which then takes lane 0's host sample before lane
+    // 1's. Unity gain in the pass band. Audio thread; no allocation, no
+    // branches on the data.
+    template <typename Lane> static Lane downsample16(Oversampler* const* objects, const Lane* subSamples);
 
-    // Two channels' interpolators side by side: lane k of x goes through
-    // object `lane0` or `lane1`, and lane k of subSamples[0..15] receives
-    // what that object's upsample16 would give, bit for bit. Audio thread;
-    // no allocation.
-    static inline void upsample16Pair(Oversampler& lane0, Oversampler& lane1, LanePair x, LanePair* subSamples);
-
-    // Two channels' decimators side by side, likewise: lane k of the 16
-    // sub-sample pairs through object k, the result of each in its lane.
-    static inline LanePair downsample16Pair(Oversampler& lane0, Oversampler& lane1, const LanePair* subSamples);
+    // One object as an interpolator or as a decimator.
+    void upsample16(double x, double* subSamples)
+    {
+        Oversampler* const self[1] = {this};
+        upsample16<double>(self, x, subSamples);
+    }
+    double downsample16(const double* subSamples)
+    {
+        Oversampler* const self[1] = {this};
+        return downsample16<double>(self, subSamples);
+    }
 
 private:
-    // Tap k in both lanes.
-    static inline LanePair tapPair(int k);
-
-    // Both half-band branches of one object on one register: branch A in
-    // lane 0, branch B in lane 1 (their sections sit next to each other in
-    // the memories and in the coefficient table). The same operations as
-    // runAllpassBranches.
-    inline LanePair runAllpassBranchPair(LanePair branches);
+    // Tap k in every lane.
+    template <typename Lane> static Lane tap(int k);
 
     // Runs both half-band branches side by side: branch A on inputA, branch B
     // on inputB, each through its four sections; results replace the inputs.
@@ -128,91 +128,7 @@ inline void Oversampler::runAllpassBranches(double& inputA, double& inputB)
     inputB = branch[1];
 }
 
-inline void Oversampler::upsample16(double x, double* subSamples)
-{
-    // Inserting seven zeros between 2x samples leaves 1/8 of the level; the
-    // gain is restored up front rather than in the taps.
-    x = x * 8.0;
-
-    // Both branches see the same input; A yields the earlier and B the later
-    // of the two samples at twice the host rate.
-    double earlier = x;
-    double later = x;
-    runAllpassBranches(earlier, later);
-
-    // The history runs backward in time here: after the store, reading upward
-    // from position gives the 2x sequence newest first. Stepping by two keeps
-    // position even, so the pair never straddles the end of the lower copy;
-    // the mask also keeps an object that was misused in both directions in
-    // bounds.
-    position = (position + historyLength - 2) & (historyLength - 2);
-    history[position] = later;
-    history[position + historyLength] = later;
-    history[position + 1] = earlier;
-    history[position + 1 + historyLength] = earlier;
-
-    // newest[0] = later, newest[1] = earlier, newest[2] = previous later, ...
-    // At most newest[10] is read, well inside the doubled history.
-    const double* newest = history + position;
-
-    // Phase j of the eight-fold interpolation weighs taps j, j + 8, ..., j + 72.
-    // subSamples[0..7] take the earlier sample as the newest input,
-    // subSamples[8..15] the later one. Each sum runs tap by tap in order;
-    // the eight phases are independent, which is what gets vectorised.
-    double fromEarlier[firPhases];
-    double fromLater[firPhases];
-    for (int j = 0; j < firPhases; ++j) {
-        fromEarlier[j] = interpolationFir[j] * newest[1];
-        fromLater[j] = interpolationFir[j] * newest[0];
-    }
-    for (int i = 1; i < tapsPerPhase; ++i) {
-        const double* taps = interpolationFir + firPhases * i;
-        const double olderForEarlier = newest[i + 1];
-        const double olderForLater = newest[i];
-        for (int j = 0; j < firPhases; ++j) {
-            fromEarlier[j] += taps[j] * olderForEarlier;
-            fromLater[j] += taps[j] * olderForLater;
-        }
-    }
-    for (int j = 0; j < firPhases; ++j) {
-        subSamples[j] = fromEarlier[j];
-        subSamples[firPhases + j] = fromLater[j];
-    }
-}
-
-inline double Oversampler::downsample16(const double* subSamples)
-{
-    // The history runs forward in time here. Position advances by whole
-    // blocks, so a block never straddles the end of the lower copy; the mask
-    // only matters for an object misused in both directions and keeps it in
-    // bounds.
-    const int blockStart = position & (historyLength - factor);
-    for (int i = 0; i < factor; ++i) {
-        history[blockStart + i] = subSamples[i];
-        history[blockStart + i + historyLength] = subSamples[i];
-    }
-
-    // Only the two FIR outputs that the half-band needs are computed: the one
-    // aligned with the last sub-sample (later) and the one aligned with the
-    // eighth (earlier). Reads go backward from the upper copy, so all 80 taps
-    // are contiguous; the lowest index reached is 128 + 7 - 79.
-    const double* laterNewest = history + historyLength + blockStart + factor - 1;
-    const double* earlierNewest = history + historyLength + blockStart + firPhases - 1;
-    double later = interpolationFir[0] * laterNewest[0];
-    double earlier = interpolationFir[0] * earlierNewest[0];
-    for (int k = 1; k < firLength; ++k) {
-        later += interpolationFir[k] * laterNewest[-k];
-        earlier += interpolationFir[k] * earlierNewest[-k];
-    }
-
-    position = (blockStart + factor) & historyMask;
-
-    // Branch A takes the later 2x sample, branch B the earlier one.
-    runAllpassBranches(later, earlier);
-    return (later + earlier) * 0.5;
-}
-
-// The FIR taps, each repeated in both lanes, for the paired operations.
+// The FIR taps, each repeated in both lanes, so that a paired tap is one load.
 struct OversamplerTapPairs {
     alignas(16) double taps[Oversampler::firLength][2];
 };
@@ -229,87 +145,109 @@ constexpr OversamplerTapPairs makeOversamplerTapPairs()
 
 inline constexpr OversamplerTapPairs oversamplerTapPairs = makeOversamplerTapPairs();
 
-inline LanePair Oversampler::tapPair(int k)
+template <> inline double Oversampler::tap<double>(int k)
+{
+    return interpolationFir[k];
+}
+
+template <> inline LanePair Oversampler::tap<LanePair>(int k)
 {
     return LanePair::loadAligned(oversamplerTapPairs.taps[k]);
 }
 
-inline LanePair Oversampler::runAllpassBranchPair(LanePair branches)
+template <typename Lane> inline void Oversampler::upsample16(Oversampler* const* objects, Lane x, Lane* subSamples)
 {
-    for (int section = 0; section < allpassSectionsPerBranch; ++section) {
-        const int k = 2 * section;
-        const LanePair x = branches;
-        const LanePair y = LanePair::load(halfBandAllpass + k) * (x - LanePair::load(allpassOutput + k)) +
-                           LanePair::load(allpassInput + k);
-        x.store(allpassInput + k);
-        y.store(allpassOutput + k);
-        branches = y;
-    }
-    return branches;
-}
+    using L = Lanes<Lane>;
+    // Inserting seven zeros between 2x samples leaves 1/8 of the level; the
+    // gain is restored up front rather than in the taps.
+    x = x * L::both(8.0);
 
-inline void Oversampler::upsample16Pair(Oversampler& lane0, Oversampler& lane1, LanePair x, LanePair* subSamples)
-{
-    x = x * LanePair::both(8.0);
-
-    // Per object: A (earlier) and B (later) from the same input, stored as
-    // upsample16 stores them.
-    Oversampler* objects[2] = {&lane0, &lane1};
     const double* newest[2];
-    for (int lane = 0; lane < 2; ++lane) {
+    for (int lane = 0; lane < L::count; ++lane) {
         Oversampler& object = *objects[lane];
-        const LanePair earlierLater = object.runAllpassBranchPair(LanePair::both(x.lane(lane)));
+        // Both branches see the same input; A yields the earlier and B the
+        // later of the two samples at twice the host rate.
+        double earlier = L::lane(x, lane);
+        double later = earlier;
+        object.runAllpassBranches(earlier, later);
+
+        // The history runs backward in time here: after the store, reading
+        // upward from position gives the 2x sequence newest first. Stepping
+        // by two keeps position even, so the pair never straddles the end of
+        // the lower copy; the mask also keeps an object that was misused in
+        // both directions in bounds.
         object.position = (object.position + historyLength - 2) & (historyLength - 2);
         double* slot = object.history + object.position;
-        earlierLater.scatter(slot[1], slot[0]);
-        earlierLater.scatter(slot[1 + historyLength], slot[historyLength]);
+        slot[0] = later;
+        slot[historyLength] = later;
+        slot[1] = earlier;
+        slot[1 + historyLength] = earlier;
         newest[lane] = slot;
     }
 
-    // recent[i] holds both objects' 2x samples i steps back from the newest.
-    LanePair recent[tapsPerPhase + 1];
+    // recent[i]: the 2x sample i steps back from the newest, per lane
+    // (recent[0] = later, recent[1] = earlier, recent[2] = previous later...).
+    Lane recent[tapsPerPhase + 1];
     for (int i = 0; i <= tapsPerPhase; ++i)
-        recent[i] = LanePair::gather(newest[0][i], newest[1][i]);
+        recent[i] = L::gather(newest[0][i], newest[L::count - 1][i]);
 
-    // Each sub-sample's sum runs tap by tap in upsample16's order.
+    // Phase j of the eight-fold interpolation weighs taps j, j + 8, ..., j + 72.
+    // subSamples[0..7] take the earlier sample as the newest input,
+    // subSamples[8..15] the later one. Each sum runs tap by tap in order;
+    // the eight phases are independent, which is what gets vectorised.
+    Lane fromEarlier[firPhases];
+    Lane fromLater[firPhases];
     for (int j = 0; j < firPhases; ++j) {
-        LanePair fromEarlier = tapPair(j) * recent[1];
-        LanePair fromLater = tapPair(j) * recent[0];
-        for (int i = 1; i < tapsPerPhase; ++i) {
-            fromEarlier = fromEarlier + tapPair(firPhases * i + j) * recent[i + 1];
-            fromLater = fromLater + tapPair(firPhases * i + j) * recent[i];
+        fromEarlier[j] = tap<Lane>(j) * recent[1];
+        fromLater[j] = tap<Lane>(j) * recent[0];
+    }
+    for (int i = 1; i < tapsPerPhase; ++i) {
+        for (int j = 0; j < firPhases; ++j) {
+            fromEarlier[j] = fromEarlier[j] + tap<Lane>(firPhases * i + j) * recent[i + 1];
+            fromLater[j] = fromLater[j] + tap<Lane>(firPhases * i + j) * recent[i];
         }
-        subSamples[j] = fromEarlier;
-        subSamples[firPhases + j] = fromLater;
+    }
+    for (int j = 0; j < firPhases; ++j) {
+        subSamples[j] = fromEarlier[j];
+        subSamples[firPhases + j] = fromLater[j];
     }
 }
 
-inline LanePair Oversampler::downsample16Pair(Oversampler& lane0, Oversampler& lane1, const LanePair* subSamples)
+template <typename Lane> inline Lane Oversampler::downsample16(Oversampler* const* objects, const Lane* subSamples)
 {
-    const int blockStart0 = lane0.position & (historyLength - factor);
-    const int blockStart1 = lane1.position & (historyLength - factor);
-    double* block0 = lane0.history + blockStart0;
-    double* block1 = lane1.history + blockStart1;
-    // Two sub-samples at a time, turned into two consecutive samples of each lane.
-    for (int i = 0; i < factor; i += 2) {
-        LanePair lane0Samples = subSamples[i];
-        LanePair lane1Samples = subSamples[i + 1];
-        transpose(lane0Samples, lane1Samples);
-        lane0Samples.store(block0 + i);
-        lane0Samples.store(block0 + i + historyLength);
-        lane1Samples.store(block1 + i);
-        lane1Samples.store(block1 + i + historyLength);
+    using L = Lanes<Lane>;
+    // The history runs forward in time here. Position advances by whole
+    // blocks, so a block never straddles the end of the lower copy; the mask
+    // only matters for an object misused in both directions and keeps it in
+    // bounds. The lanes store one after the other, so two lanes may name the
+    // same object: its two consecutive host samples, lane 0 first.
+    double* block[2];
+    for (int lane = 0; lane < L::count; ++lane) {
+        Oversampler& object = *objects[lane];
+        const int blockStart = object.position & (historyLength - factor);
+        block[lane] = object.history + blockStart;
+        for (int i = 0; i < factor; ++i) {
+            const double value = L::lane(subSamples[i], lane);
+            block[lane][i] = value;
+            block[lane][i + historyLength] = value;
+        }
+        object.position = (blockStart + factor) & historyMask;
     }
+    double* const block1 = block[L::count - 1];
 
-    const double* laterNewest0 = block0 + historyLength + factor - 1;
+    // Only the two FIR outputs that the half-band needs are computed: the one
+    // aligned with the last sub-sample (later) and the one aligned with the
+    // eighth (earlier). Reads go backward from the upper copy, so all 80 taps
+    // are contiguous; the lowest index reached is 128 + 7 - 79.
+    const double* laterNewest0 = block[0] + historyLength + factor - 1;
     const double* laterNewest1 = block1 + historyLength + factor - 1;
-    const double* earlierNewest0 = block0 + historyLength + firPhases - 1;
+    const double* earlierNewest0 = block[0] + historyLength + firPhases - 1;
     const double* earlierNewest1 = block1 + historyLength + firPhases - 1;
-    LanePair later = tapPair(0) * LanePair::gather(laterNewest0[0], laterNewest1[0]);
-    LanePair earlier = tapPair(0) * LanePair::gather(earlierNewest0[0], earlierNewest1[0]);
+    Lane later = tap<Lane>(0) * L::gather(laterNewest0[0], laterNewest1[0]);
+    Lane earlier = tap<Lane>(0) * L::gather(earlierNewest0[0], earlierNewest1[0]);
     auto addTap = [&](int k) {
-        later = later + tapPair(k) * LanePair::gather(laterNewest0[-k], laterNewest1[-k]);
-        earlier = earlier + tapPair(k) * LanePair::gather(earlierNewest0[-k], earlierNewest1[-k]);
+        later = later + tap<Lane>(k) * L::gather(laterNewest0[-k], laterNewest1[-k]);
+        earlier = earlier + tap<Lane>(k) * L::gather(earlierNewest0[-k], earlierNewest1[-k]);
     };
     // Unrolled by hand (taps 1 to 79 in order): the loop's own bookkeeping
     // would otherwise cost a third of it.
@@ -322,14 +260,15 @@ inline LanePair Oversampler::downsample16Pair(Oversampler& lane0, Oversampler& l
     }
     for (; k < firLength; ++k)
         addTap(k);
-    lane0.position = (blockStart0 + factor) & historyMask;
-    lane1.position = (blockStart1 + factor) & historyMask;
 
-    // Per object: branch A takes the later 2x sample, branch B the earlier.
-    LanePair branches0 = later;
-    LanePair branches1 = earlier;
-    transpose(branches0, branches1);
-    branches0 = lane0.runAllpassBranchPair(branches0);
-    branches1 = lane1.runAllpassBranchPair(branches1);
-    return LanePair::of((branches0.lane0() + branches0.lane1()) * 0.5, (branches1.lane0() + branches1.lane1()) * 0.5);
+    double results[2];
+    for (int lane = 0; lane < L::count; ++lane) {
+        Oversampler& object = *objects[lane];
+        // Branch A takes the later 2x sample, branch B the earlier one.
+        double a = L::lane(later, lane);
+        double b = L::lane(earlier, lane);
+        object.runAllpassBranches(a, b);
+        results[lane] = (a + b) * 0.5;
+    }
+    return L::gather(results[0], results[L::count - 1]);
 }

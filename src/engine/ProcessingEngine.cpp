@@ -1,6 +1,5 @@
 #include "engine/ProcessingEngine.h"
 
-#include "dsp/CharacterEq.h"
 #include "dsp/LanePair.h"
 
 #include <cmath>
@@ -12,12 +11,6 @@ namespace {
 constexpr double kTubeNoiseScale = 1.1754943508222875e-38 * 1e16; // 2^-126 * 10^16
 constexpr std::uint32_t kNoiseMultiplier = 1664525u;
 constexpr std::uint32_t kNoiseIncrement = 1013904223u;
-
-inline std::uint32_t advanceNoise(std::uint32_t& state)
-{
-    state = state * kNoiseMultiplier + kNoiseIncrement;
-    return state;
-}
 
 // The generator's step taken n times at once: s -> multiplier s + increment.
 struct NoiseJump {
@@ -35,13 +28,22 @@ constexpr NoiseJump noiseJump(int steps)
     return jump;
 }
 
+// The tube noise offsets of one channel's `count` chain samples.
+void drawTubeNoise(std::uint32_t& state, int count, double* offsets)
+{
+    for (int i = 0; i < count; ++i) {
+        state = state * kNoiseMultiplier + kNoiseIncrement;
+        offsets[i] = static_cast<double>(state) * kTubeNoiseScale;
+    }
+}
+
 // The tube noise offsets of one stereo frame: lane 0 takes the next `count`
 // values of the generator (channel 0's chain samples), lane 1 the `count`
-// after them, as processCore would draw them channel after channel. Two
-// copies of the generator run side by side, lane 1's started `count` steps
-// ahead; afterwards the state is where 2 * count scalar draws leave it.
-// count is 1 or 16.
-void drawTubeNoisePairs(std::uint32_t& state, int count, LanePair* offsets)
+// after them, as the channels draw them one after the other. Two copies of
+// the generator run side by side, lane 1's started `count` steps ahead;
+// afterwards the state is where 2 * count single draws leave it. count is 1
+// or 16.
+void drawTubeNoise(std::uint32_t& state, int count, LanePair* offsets)
 {
     constexpr NoiseJump oneStep = noiseJump(1);
     constexpr NoiseJump sixteenSteps = noiseJump(16);
@@ -67,36 +69,17 @@ void drawTubeNoisePairs(std::uint32_t& state, int count, LanePair* offsets)
 
 } // namespace
 
+void PreparedTriodeTables::prepare(double rate)
+{
+    for (std::size_t i = 0; i < byFactor.size(); ++i) {
+        byFactor[i].stageRate = rate * kOversamplingFactors[i];
+        byFactor[i].rebuildTables();
+    }
+    hostRate = rate;
+}
+
 ProcessingEngine::ProcessingEngine()
 {
-    // Both followers, the triode stage's records, the tape stages, pass-through
-    // equaliser sections and silent oversamplers come from the member defaults.
-    tubeStage.thresholdShift = 0.0;
-    tubeStage.resetNodes(-1);
-    tubeStage.restOutput = 0.0;
-
-    for (BiquadSection& section : eqSections)
-        section = BiquadSection{};
-
-    drive = 1.0;
-    levelGain = 1.0;
-    amount = 0.0;
-    enabled = 0;
-    saturationMode = kModeOff;
-    characterIndex = 3;
-    eqUpdateFlag = 1;
-
-    TriodeCircuit& circuit = tubeStage.circuit;
-    circuit.supplyVoltage = 350.0;
-    circuit.cathodeCapacitance = 2.2e-6;
-    circuit.cathodeResistance = 1000.0;
-    circuit.stopperResistance = 10000.0;
-    circuit.loadResistance = 4000000.0;
-    circuit.sourceResistance = 200000.0;
-
-    heldOutput = {0.0, 0.0};
-    fadeCounter = 0;
-
     // Entry n - 1 belongs to drive n. The last entry (drive 16) lies beyond
     // the drive range but is filled by the same law.
     for (int n = 1; n <= kMakeupTableSize; ++n) {
@@ -104,40 +87,93 @@ ProcessingEngine::ProcessingEngine()
         tubeMakeup[static_cast<std::size_t>(n - 1)] = 0.0173 * (0.02 * growth + 1.0 / n);
         tapeMakeup[static_cast<std::size_t>(n - 1)] = 0.0225 * growth + 0.9 / n;
     }
-
-    sampleRate = 48000.0;
-    oversampling = 1.0;
-    eqUpdateFlag = 1;
-    updateCoefficients(true);
+    setChainRate(48000.0, 1.0, nullptr);
 }
 
 std::int32_t ProcessingEngine::fadeSteps() const
 {
-    return static_cast<std::int32_t>(std::lround(oversampling * 128.0));
+    return static_cast<std::int32_t>(std::lround(factor * 128.0));
 }
 
-void ProcessingEngine::updateCoefficients(bool rateChanged)
+void ProcessingEngine::setEnabled(bool on)
 {
-    const double chainRate = sampleRate * oversampling;
-    if (rateChanged) {
-        tubeStage.stageRate = chainRate;
-        tubeStage.rebuildTables();
-        tubeStage.restCathodes();
-        tubePairShaper.build(tubeStage);
-        for (TapeStage& stage : tapeStages)
-            stage.setStageRate(chainRate);
-        fadeCounter = fadeSteps();
+    if (on != enabledFlag) {
+        enabledFlag = on;
+        startFade();
     }
-    if (eqUpdateFlag)
-        applyCharacterEq(designCharacterEq(characterIndex, amount, chainRate), eqSections.data(), eqSectionCount,
-                         eqMakeupGain);
+}
+
+void ProcessingEngine::setMode(std::int32_t newMode)
+{
+    if (newMode != saturationMode) {
+        saturationMode = newMode;
+        startFade();
+    }
+}
+
+void ProcessingEngine::setDrive(double linear)
+{
+    driveGain = linear;
+}
+
+void ProcessingEngine::setLevel(double linear)
+{
+    outputGain = linear;
+}
+
+void ProcessingEngine::setCharacter(std::int32_t index, double amountValue)
+{
+    character = index;
+    characterAmount = amountValue;
+    designEqualiser();
+}
+
+void ProcessingEngine::designEqualiser()
+{
+    applyCharacterEq(designCharacterEq(character, characterAmount, hostRate * factor), eqSections.data(),
+                     eqSectionCount, eqMakeupGain);
+}
+
+const TriodeStage& ProcessingEngine::triodeTablesFor(double stageRate, const PreparedTriodeTables* prepared)
+{
+    for (const TriodeStage& tables : triodeCache)
+        if (tables.builtFor(stageRate))
+            return tables;
+    if (prepared) {
+        for (const TriodeStage& tables : prepared->byFactor) {
+            if (tables.builtFor(stageRate)) {
+                triodeCache = prepared->byFactor;
+                return triodeTablesFor(stageRate, nullptr);
+            }
+        }
+    }
+    // Nothing ready: solve the engine's circuit into the slot not in use.
+    TriodeStage& slot = tube == &triodeCache[0] ? triodeCache[1] : triodeCache[0];
+    slot.circuit = TriodeCircuit{};
+    slot.stageRate = stageRate;
+    slot.rebuildTables();
+    return slot;
+}
+
+void ProcessingEngine::setChainRate(double rate, double newFactor, const PreparedTriodeTables* prepared)
+{
+    hostRate = rate;
+    factor = newFactor;
+    const double chainRate = hostRate * factor;
+    tube = &triodeTablesFor(chainRate, prepared);
+    for (ChannelState& state : channels) {
+        state.tubeNodes.cathode = TriodeStage::restCathodeVoltage;
+        state.tape.setStageRate(chainRate);
+    }
+    startFade();
+    designEqualiser();
 }
 
 double ProcessingEngine::responseAt(double phi) const
 {
     double gainDb = 0.0;
     for (int i = 0; i < eqSectionCount; ++i) {
-        const BiquadSection& s = eqSections[static_cast<std::size_t>(i)];
+        const BiquadCoefficients& s = eqSections[static_cast<std::size_t>(i)].coefficients;
         const double sumB = s.b0 + s.b1 + s.b2;
         const double sumA = 1.0 + s.a1 + s.a2;
         const double numerator = sumB * sumB + phi * (s.b0 * s.b2 * phi - (s.b1 * (s.b0 + s.b2) + 4.0 * s.b0 * s.b2));
@@ -150,316 +186,296 @@ double ProcessingEngine::responseAt(double phi) const
 double ProcessingEngine::makeupGain(const std::array<double, kMakeupTableSize>& table) const
 {
     // Linear interpolation between the entries for drive n and n + 1.
-    const int n = static_cast<int>(drive);
-    const double fraction = drive - n;
+    const int n = static_cast<int>(driveGain);
+    const double fraction = driveGain - n;
     return (1.0 - fraction) * table[static_cast<std::size_t>(n - 1)] + fraction * table[static_cast<std::size_t>(n)];
 }
 
-void ProcessingEngine::processCore(SampleRecord& record)
+// The chain over the `count` chain samples (1, or 16 when oversampling) of
+// each of `frames` host frames, in place, lane k on the channel of
+// records[k]. The channels' state is gathered into lanes once for the
+// stretch and written back after it. Two things are shared between the
+// channels and so cannot simply run side by side: the tube noise generator
+// and the fade counter. Within a frame one channel's chain samples take
+// their steps before the next channel's; the noise values are therefore
+// drawn per frame and lane before the chain runs, and the fade is applied
+// after it, frame by frame, lane 0's samples before lane 1's.
+template <typename Lane, int count, bool tubeOn, bool tapeOn>
+void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleRecord* const* records, int frames)
 {
-    const std::size_t k = static_cast<std::size_t>(record.channel);
-    double x = record.input;
+    using L = Lanes<Lane>;
+    const std::size_t first = static_cast<std::size_t>(records[0][0].channel);
+    const std::size_t second = static_cast<std::size_t>(records[L::count - 1][0].channel);
+    ChannelState& state0 = channels[first];
+    ChannelState& state1 = channels[second];
 
-    // Input limiter: divide by the envelope only while it exceeds full scale.
-    EnvelopeFollower& follower = inputFollowers[k];
-    const double magnitude = std::fabs(x);
-    follower.fast = follower.fast + (magnitude - follower.fast) * follower.fastCoeff;
-    follower.slow = follower.slow + (magnitude - follower.slow) * follower.slowCoeff;
-    const double envelope = follower.fast > follower.slow ? follower.fast : follower.slow;
-    if (envelope > 1.0)
-        x = x / envelope;
-
-    for (std::int32_t i = 0; i < eqSectionCount; ++i)
-        x = eqSections[3 * k + static_cast<std::size_t>(i)].process(x);
-
-    double t = eqMakeupGain * x;
-    record.tubeX = 0.0;
-    record.tubeY = 0.0;
-    record.tapeX = 0.0;
-    record.tapeY = 0.0;
-
-    if (saturationMode == kModeTube || saturationMode == kModeTubeThenTape) {
-        record.tubeX = t * 0.6;
-        const double offset = static_cast<double>(advanceNoise(tubeNoiseState)) * kTubeNoiseScale;
-        const double stageInput = drive * t + offset;
-        const double plate = tubeStage.shapeSample(stageInput, tubeStage.nodeVoltages[k]);
-        // Remove the rest output, invert the phase, bring the level back.
-        t = -(plate - tubeStage.restOutput) * makeupGain(tubeMakeup);
-        record.tubeY = t * 0.6;
-    }
-    if (saturationMode == kModeTape || saturationMode == kModeTubeThenTape) {
-        double preClip = 0.0;
-        double clipped = 0.0;
-        const double y = tapeStages[k].processTapeSample(t, drive, &preClip, &clipped);
-        const double gain = makeupGain(tapeMakeup);
-        record.tapeY = gain * 0.55 * clipped;
-        record.tapeX = preClip * 0.5;
-        t = y * gain;
-    }
-
-    const double out = levelGain * t;
-
-    // Switch fade: one counter for the engine, stepped by every chain sample
-    // of either channel; slides from the held output to the new one.
-    if (fadeCounter > 0) {
-        --fadeCounter;
-        const double a = fadeCounter / (oversampling * 128.0);
-        record.output = (1.0 - a) * out + a * heldOutput[k];
-    } else {
-        record.output = out;
-        heldOutput[k] = out;
-    }
-}
-
-void ProcessingEngine::processSample(SampleRecord& record)
-{
-    if (enabled == 0) {
-        record.output = record.input;
-        return;
-    }
-    if (oversampling < 1.5) {
-        processCore(record);
-        return;
-    }
-    const std::size_t k = static_cast<std::size_t>(record.channel);
-    double subSamples[16];
-    upsamplers[k].upsample16(record.input, subSamples);
-    for (double& subSample : subSamples) {
-        record.input = subSample;
-        processCore(record);
-        subSample = record.output;
-    }
-    record.output = downsamplers[k].downsample16(subSamples);
-}
-
-// The stereo path. Both channels' chain samples of one host frame run side by
-// side, lane 0 = channel 0 (left), lane 1 = channel 1 (right), each lane
-// repeating the scalar chain's operations in the scalar order. Two things are
-// shared between the channels and so cannot simply run side by side: the tube
-// noise generator and the fade counter. In the scalar order channel 0's chain
-// samples of the frame (1, or 16 when oversampling) take their steps first and
-// channel 1's take the ones after them; the noise values are therefore drawn
-// for lane 0 and then for lane 1 before the chain runs, and the fade is
-// applied after it, lane 0's samples before lane 1's.
-
-template <bool tube, bool tape>
-void ProcessingEngine::runPairedChain(LanePair* samples, const LanePair* tubeNoise, int count, SampleRecord& left,
-                                      SampleRecord& right)
-{
-    // Running state into locals for the frame, written back at its end.
-    EnvelopeFollower& follower0 = inputFollowers[0];
-    EnvelopeFollower& follower1 = inputFollowers[1];
-    LanePair fast = LanePair::gather(follower0.fast, follower1.fast);
-    LanePair slow = LanePair::gather(follower0.slow, follower1.slow);
-    const LanePair fastCoeff = LanePair::gather(follower0.fastCoeff, follower1.fastCoeff);
-    const LanePair slowCoeff = LanePair::gather(follower0.slowCoeff, follower1.slowCoeff);
+    // Running state into locals for the stretch, written back at its end.
+    EnvelopeFollower& follower0 = state0.follower;
+    EnvelopeFollower& follower1 = state1.follower;
+    Lane fast = L::gather(follower0.fast, follower1.fast);
+    Lane slow = L::gather(follower0.slow, follower1.slow);
+    const Lane fastCoeff = L::gather(follower0.fastCoeff, follower1.fastCoeff);
+    const Lane slowCoeff = L::gather(follower0.slowCoeff, follower1.slowCoeff);
 
     const int sectionCount = eqSectionCount;
-    BiquadSectionPair eq[eqSlotsPerChannel];
+    BiquadSection* const eq0 = eqSections.data() + eqSlotsPerChannel * first;
+    BiquadSection* const eq1 = eqSections.data() + eqSlotsPerChannel * second;
+    BiquadLanes<Lane> eq[eqSlotsPerChannel];
     for (int i = 0; i < sectionCount; ++i)
-        eq[i] = BiquadSectionPair::gather(eqSections[static_cast<std::size_t>(i)],
-                                          eqSections[static_cast<std::size_t>(eqSlotsPerChannel + i)]);
+        eq[i] = BiquadLanes<Lane>::gather(eq0[i], eq1[i]);
 
-    NodeVoltages& nodes0 = tubeStage.nodeVoltages[0];
-    NodeVoltages& nodes1 = tubeStage.nodeVoltages[1];
-    LanePair cathode = LanePair::gather(nodes0.cathode, nodes1.cathode);
-    LanePair plate = LanePair::gather(nodes0.plate, nodes1.plate);
-    TapeStagePair tapePair;
-    if (tape)
-        tapePair.gather(tapeStages[0], tapeStages[1]);
+    NodeVoltages& nodes0 = state0.tubeNodes;
+    NodeVoltages& nodes1 = state1.tubeNodes;
+    Lane cathode = L::gather(nodes0.cathode, nodes1.cathode);
+    Lane plate = L::gather(nodes0.plate, nodes1.plate);
+    TapeLanes<Lane> tape;
+    if (tapeOn)
+        tape.gather(state0.tape, state1.tape);
 
-    // Fixed for the frame: drive changes only between blocks, so the make-up
-    // gains are interpolated once here instead of per chain sample.
-    const LanePair eqGain = LanePair::both(eqMakeupGain);
-    const LanePair driveGain = LanePair::both(drive);
-    const LanePair outputGain = LanePair::both(levelGain);
-    const LanePair restOutput = LanePair::both(tubeStage.restOutput);
-    const LanePair tubeGain = LanePair::both(tube ? makeupGain(tubeMakeup) : 0.0);
-    const LanePair tapeGain = LanePair::both(tape ? makeupGain(tapeMakeup) : 0.0);
+    // Fixed for the stretch: drive changes only between blocks, so the
+    // make-up gains are interpolated once here instead of per chain sample.
+    const TriodeStage& tubeTables = *tube;
+    const Lane eqGain = L::both(eqMakeupGain);
+    const Lane driveLanes = L::both(driveGain);
+    const Lane outputLanes = L::both(outputGain);
+    const Lane restOutput = L::both(tubeTables.restOutput);
+    const Lane tubeGain = L::both(tubeOn ? makeupGain(tubeMakeup) : 0.0);
+    const Lane tapeGain = L::both(tapeOn ? makeupGain(tapeMakeup) : 0.0);
 
-    // What the scope points need from the frame's last chain sample.
-    LanePair tubeIn = LanePair::both(0.0), tubeOut = tubeIn, preClip = tubeIn, clipped = tubeIn;
+    // What the scope points need from each frame's last chain sample: every
+    // chain sample writes its frame's slot, the last one stays.
+    Lane tubeIn[runFrames], tubeOut[runFrames], preClip[runFrames], clipped[runFrames];
 
     // The chain in five steps per sample, each feeding the next.
-    auto limiterAndEqualiser = [&](LanePair x) {
-        const LanePair magnitude = abs(x);
+    auto limiterAndEqualiser = [&](Lane x) {
+        // Input limiter: divide by the envelope only while it exceeds full scale.
+        const Lane magnitude = absolute(x);
         fast = fast + (magnitude - fast) * fastCoeff;
         slow = slow + (magnitude - slow) * slowCoeff;
-        const LanePair envelope = greaterOr(fast, slow);
-        const LaneMask limited = envelope > LanePair::both(1.0);
-        if (limited.any())
+        const Lane envelope = greaterOr(fast, slow);
+        const auto limited = envelope > L::both(1.0);
+        if (L::any(limited))
             x = select(limited, x / envelope, x);
 
         for (int s = 0; s < sectionCount; ++s)
             x = eq[s].process(x);
         return eqGain * x;
     };
-    auto tubeStep = [&](LanePair t, int i) {
-        if (tube) {
-            tubeIn = t;
-            const LanePair stageInput = driveGain * t + tubeNoise[i];
-            const LanePair shaped = tubePairShaper.shapeSample(stageInput, cathode, plate);
+    auto tubeStep = [&](Lane t, int i) {
+        if (tubeOn) {
+            tubeIn[i / count] = t;
+            const Lane stageInput = driveLanes * t + tubeNoise[i];
+            const Lane shaped = tubeTables.shapeSample(stageInput, cathode, plate);
+            // Remove the rest output, invert the phase, bring the level back.
             t = -(shaped - restOutput) * tubeGain;
-            tubeOut = t;
+            tubeOut[i / count] = t;
         }
         return t;
     };
     struct TapeStageInput {
-        LanePair input;
-        LanePair lowEnd;
+        Lane input;
+        Lane lowEnd;
     };
-    auto tapeLowEnd = [&](LanePair t) {
+    auto tapeLowEnd = [&](Lane t, int i) {
         TapeStageInput stageInput{t, t};
-        if (tape)
-            stageInput.lowEnd = preClip = tapePair.lowEnd(t);
+        if (tapeOn)
+            stageInput.lowEnd = preClip[i / count] = tape.lowEnd(t);
         return stageInput;
     };
-    auto tapeSaturation = [&](TapeStageInput stageInput) {
-        LanePair t = stageInput.input;
-        if (tape)
-            t = clipped = tapePair.saturate(stageInput.input, stageInput.lowEnd, driveGain);
+    auto tapeSaturation = [&](TapeStageInput stageInput, int i) {
+        Lane t = stageInput.input;
+        if (tapeOn)
+            t = clipped[i / count] = tape.saturate(stageInput.input, stageInput.lowEnd, driveLanes);
         return t;
     };
-    auto tapeToneAndLevel = [&](LanePair t) {
-        if (tape)
-            t = tapePair.tone(t) * tapeGain;
-        return outputGain * t;
+    auto tapeToneAndLevel = [&](Lane t) {
+        if (tapeOn)
+            t = tape.tone(t) * tapeGain;
+        return outputLanes * t;
     };
 
     // Software-pipelined: pass p runs step k for sample p - k. The steps of
     // one pass share no state, so the processor works on all five at once
     // instead of waiting out each sample's long chain of dependent
-    // operations (the frame runs about a third faster than one sample after
-    // the other). Each step still takes its samples in order, so every
-    // result is the scalar one. Within a pass the tone step comes before the
-    // saturation step: saturating sample p - 3 may redesign the tone
-    // sections, which must not reach sample p - 4.
-    const LanePair zero = LanePair::both(0.0);
-    LanePair equalised = zero, shaped = zero, saturated = zero;
+    // operations. Each step still takes its samples in order, so every
+    // result is the one of running the samples one after the other. Within a
+    // pass the tone step comes before the saturation step: saturating sample
+    // p - 3 may redesign the tone sections, which must not reach sample p - 4.
+    const int total = frames * count;
+    const Lane zero = L::both(0.0);
+    Lane equalised = zero, shaped = zero, saturated = zero;
     TapeStageInput lowEnd{zero, zero};
-    for (int pass = 0; pass < count + 4; ++pass) {
-        const auto holdsSample = [&](int step) { return pass - step >= 0 && pass - step < count; };
-        const LanePair equalisedBefore = equalised, shapedBefore = shaped, saturatedBefore = saturated;
+    for (int pass = 0; pass < total + 4; ++pass) {
+        const auto holdsSample = [&](int step) { return pass - step >= 0 && pass - step < total; };
+        const Lane equalisedBefore = equalised, shapedBefore = shaped, saturatedBefore = saturated;
         const TapeStageInput lowEndBefore = lowEnd;
         if (holdsSample(0))
             equalised = limiterAndEqualiser(samples[pass]);
         if (holdsSample(1))
             shaped = tubeStep(equalisedBefore, pass - 1);
         if (holdsSample(2))
-            lowEnd = tapeLowEnd(shapedBefore);
+            lowEnd = tapeLowEnd(shapedBefore, pass - 2);
         if (holdsSample(4))
             samples[pass - 4] = tapeToneAndLevel(saturatedBefore);
         if (holdsSample(3))
-            saturated = tapeSaturation(lowEndBefore);
+            saturated = tapeSaturation(lowEndBefore, pass - 3);
     }
 
-    fast.scatter(follower0.fast, follower1.fast);
-    slow.scatter(follower0.slow, follower1.slow);
+    L::scatter(fast, follower0.fast, follower1.fast);
+    L::scatter(slow, follower0.slow, follower1.slow);
     for (int i = 0; i < sectionCount; ++i)
-        eq[i].scatterMemory(eqSections[static_cast<std::size_t>(i)],
-                            eqSections[static_cast<std::size_t>(eqSlotsPerChannel + i)]);
-    if (tube) {
-        cathode.scatter(nodes0.cathode, nodes1.cathode);
-        plate.scatter(nodes0.plate, nodes1.plate);
+        eq[i].scatterMemory(eq0[i], eq1[i]);
+    if (tubeOn) {
+        L::scatter(cathode, nodes0.cathode, nodes1.cathode);
+        L::scatter(plate, nodes0.plate, nodes1.plate);
     }
-    if (tape)
-        tapePair.scatter();
+    if (tapeOn)
+        tape.scatter();
 
-    SampleRecord* records[2] = {&left, &right};
-    for (int lane = 0; lane < 2; ++lane) {
-        SampleRecord& record = *records[lane];
-        record.tubeX = 0.0;
-        record.tubeY = 0.0;
-        record.tapeX = 0.0;
-        record.tapeY = 0.0;
-        if (tube) {
-            record.tubeX = tubeIn.lane(lane) * 0.6;
-            record.tubeY = tubeOut.lane(lane) * 0.6;
-        }
-        if (tape) {
-            record.tapeY = tapeGain.lane(lane) * 0.55 * clipped.lane(lane);
-            record.tapeX = preClip.lane(lane) * 0.5;
-        }
-    }
-}
-
-void ProcessingEngine::fadePairedOutputs(LanePair* samples, int count)
-{
-    if (!(fadeCounter > 0)) {
-        samples[count - 1].scatter(heldOutput[0], heldOutput[1]);
-        return;
-    }
-    // The scalar fade step, lane 0's samples first: the fade may end between
-    // the two channels, or part-way through either.
-    for (int lane = 0; lane < 2; ++lane) {
-        double& held = heldOutput[static_cast<std::size_t>(lane)];
-        for (int i = 0; i < count; ++i) {
-            double out = samples[i].lane(lane);
-            if (fadeCounter > 0) {
-                --fadeCounter;
-                const double a = fadeCounter / (oversampling * 128.0);
-                out = (1.0 - a) * out + a * held;
-                samples[i].setLane(lane, out);
-            } else {
-                held = out;
+    for (int lane = 0; lane < L::count; ++lane) {
+        for (int frame = 0; frame < frames; ++frame) {
+            SampleRecord& record = records[lane][frame];
+            record.tubeX = 0.0;
+            record.tubeY = 0.0;
+            record.tapeX = 0.0;
+            record.tapeY = 0.0;
+            if (tubeOn) {
+                record.tubeX = L::lane(tubeIn[frame], lane) * 0.6;
+                record.tubeY = L::lane(tubeOut[frame], lane) * 0.6;
+            }
+            if (tapeOn) {
+                record.tapeY = L::lane(tapeGain, lane) * 0.55 * L::lane(clipped[frame], lane);
+                record.tapeX = L::lane(preClip[frame], lane) * 0.5;
             }
         }
     }
 }
 
-void ProcessingEngine::processStereoFrame(SampleRecord& left, SampleRecord& right)
+// Switch fade: one counter for the engine, stepped by every chain sample of
+// either channel, lane 0's samples first, so the fade may end between the
+// two channels or part-way through either; slides from the held output to
+// the new one.
+template <typename Lane> void ProcessingEngine::fadeOutputs(Lane* samples, int count, int firstChannel)
 {
-    left.channel = 0;
-    right.channel = 1;
-    if (enabled == 0) {
-        left.output = left.input;
-        right.output = right.input;
+    using L = Lanes<Lane>;
+    double* held[2] = {&channels[static_cast<std::size_t>(firstChannel)].heldOutput,
+                       &channels[static_cast<std::size_t>(firstChannel + L::count - 1)].heldOutput};
+    if (!(fadeCounter > 0)) {
+        L::scatter(samples[count - 1], *held[0], *held[1]);
         return;
     }
+    for (int lane = 0; lane < L::count; ++lane) {
+        for (int i = 0; i < count; ++i) {
+            double out = L::lane(samples[i], lane);
+            if (fadeCounter > 0) {
+                --fadeCounter;
+                const double a = fadeCounter / (factor * 128.0);
+                out = (1.0 - a) * out + a * *held[lane];
+                L::setLane(samples[i], lane, out);
+            } else {
+                *held[lane] = out;
+            }
+        }
+    }
+}
 
-    constexpr int maxCount = Oversampler::factor;
-    const bool oversampled = !(oversampling < 1.5);
-    const bool tube = saturationMode == kModeTube || saturationMode == kModeTubeThenTape;
-    const bool tape = saturationMode == kModeTape || saturationMode == kModeTubeThenTape;
+template <typename Lane, int count>
+void ProcessingEngine::processStretch(SampleRecord* const* records, int frames)
+{
+    using L = Lanes<Lane>;
+    SampleRecord* const first = records[0];
+    SampleRecord* const last = records[L::count - 1];
+    ChannelState& state0 = channels[static_cast<std::size_t>(first[0].channel)];
+    ChannelState& state1 = channels[static_cast<std::size_t>(last[0].channel)];
+    const bool tubeOn = saturationMode == kModeTube || saturationMode == kModeTubeThenTape;
+    const bool tapeOn = saturationMode == kModeTape || saturationMode == kModeTubeThenTape;
 
-    // At the host rate a frame holds a single chain sample per channel, and
-    // gathering the chain's state into pairs and back costs about as much as
-    // pairing saves, or more (the tape stage's sections); only the tube stage
-    // alone, whose table reads dominate, gains. The other host-rate frames
-    // take the scalar chain, channel 0 first.
-    if (!oversampled && !(tube && !tape)) {
-        processCore(left);
-        processCore(right);
+    Lane samples[runFrames * count];
+    Oversampler* const upsamplers[2] = {&state0.upsampler, &state1.upsampler};
+    for (int frame = 0; frame < frames; ++frame) {
+        const Lane input = L::gather(first[frame].input, last[frame].input);
+        if (count == 1) {
+            samples[frame] = input;
+        } else {
+            Oversampler::upsample16(upsamplers, input, samples + frame * count);
+            // The records end holding their last sub-sample.
+            L::scatter(samples[frame * count + count - 1], first[frame].input, last[frame].input);
+        }
+    }
+
+    if (tubeOn) {
+        Lane tubeNoise[runFrames * count];
+        for (int frame = 0; frame < frames; ++frame)
+            drawTubeNoise(tubeNoiseState, count, tubeNoise + frame * count);
+        if (tapeOn)
+            runChain<Lane, count, true, true>(samples, tubeNoise, records, frames);
+        else
+            runChain<Lane, count, true, false>(samples, tubeNoise, records, frames);
+    } else {
+        if (tapeOn)
+            runChain<Lane, count, false, true>(samples, nullptr, records, frames);
+        else
+            runChain<Lane, count, false, false>(samples, nullptr, records, frames);
+    }
+
+    for (int frame = 0; frame < frames; ++frame)
+        fadeOutputs(samples + frame * count, count, first[0].channel);
+
+    if (count == 1) {
+        for (int frame = 0; frame < frames; ++frame)
+            L::scatter(samples[frame], first[frame].output, last[frame].output);
         return;
     }
-
-    const int count = oversampled ? maxCount : 1;
-    LanePair samples[maxCount];
-    if (oversampled) {
-        Oversampler::upsample16Pair(upsamplers[0], upsamplers[1], LanePair::of(left.input, right.input), samples);
-        // As in processSample, the records end holding their last sub-sample.
-        samples[maxCount - 1].scatter(left.input, right.input);
-    } else {
-        samples[0] = LanePair::of(left.input, right.input);
+    int frame = 0;
+    if (L::count == 1) {
+        // One channel's decimator takes two host samples at a time in the
+        // lanes of a pair: their sums are independent, so they overlap.
+        Oversampler* const twice[2] = {&state0.downsampler, &state0.downsampler};
+        for (; frame + 1 < frames; frame += 2) {
+            LanePair pairs[count];
+            for (int i = 0; i < count; ++i)
+                pairs[i] = LanePair::of(L::lane(samples[frame * count + i], 0),
+                                        L::lane(samples[(frame + 1) * count + i], 0));
+            Oversampler::downsample16(twice, pairs).scatter(first[frame].output, first[frame + 1].output);
+        }
     }
-
-    if (tube) {
-        LanePair tubeNoise[maxCount];
-        drawTubeNoisePairs(tubeNoiseState, count, tubeNoise);
-        if (tape)
-            runPairedChain<true, true>(samples, tubeNoise, count, left, right);
-        else
-            runPairedChain<true, false>(samples, tubeNoise, count, left, right);
-    } else {
-        if (tape)
-            runPairedChain<false, true>(samples, nullptr, count, left, right);
-        else
-            runPairedChain<false, false>(samples, nullptr, count, left, right);
+    Oversampler* const downsamplers[2] = {&state0.downsampler, &state1.downsampler};
+    for (; frame < frames; ++frame) {
+        const Lane output = Oversampler::downsample16(downsamplers, samples + frame * count);
+        L::scatter(output, first[frame].output, last[frame].output);
     }
+}
 
-    fadePairedOutputs(samples, count);
+template <typename Lane> void ProcessingEngine::processLanes(SampleRecord* const* records, int frames)
+{
+    using L = Lanes<Lane>;
+    for (int start = 0; start < frames; start += runFrames) {
+        const int stretch = frames - start < runFrames ? frames - start : runFrames;
+        SampleRecord* const pieces[2] = {records[0] + start, records[L::count - 1] + start};
+        if (!enabledFlag) {
+            for (SampleRecord* piece : pieces)
+                for (int frame = 0; frame < stretch; ++frame)
+                    piece[frame].output = piece[frame].input;
+        } else if (factor < 1.5) {
+            processStretch<Lane, 1>(pieces, stretch);
+        } else {
+            processStretch<Lane, Oversampler::factor>(pieces, stretch);
+        }
+    }
+}
 
-    const LanePair output =
-        oversampled ? Oversampler::downsample16Pair(downsamplers[0], downsamplers[1], samples) : samples[0];
-    output.scatter(left.output, right.output);
+void ProcessingEngine::processRun(SampleRecord* records, int frames)
+{
+    SampleRecord* const lanes[1] = {records};
+    processLanes<double>(lanes, frames);
+}
+
+void ProcessingEngine::processStereoRun(SampleRecord* left, SampleRecord* right, int frames)
+{
+    for (int frame = 0; frame < frames; ++frame) {
+        left[frame].channel = 0;
+        right[frame].channel = 1;
+    }
+    SampleRecord* const lanes[2] = {left, right};
+    processLanes<LanePair>(lanes, frames);
 }

