@@ -1,5 +1,6 @@
 #include "reliability/AllocationCounter.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -7,10 +8,42 @@ namespace {
 
 thread_local long threadAllocations = 0;
 thread_local long threadFrees = 0;
-thread_local long long threadBytes = 0;
 
-// Each block carries its size in front, so delete can count it back.
-constexpr std::size_t kHeader = 16;
+// One per thread that ever allocated, made with malloc and kept on a list for
+// the life of the process, so a block can count back to its thread's ledger
+// even after that thread has ended.
+struct Ledger {
+    std::atomic<long long> liveBytes{0};
+    std::atomic<unsigned long long> markSequence{0};
+    Ledger* next = nullptr;
+};
+std::atomic<Ledger*> everyLedger{nullptr};
+std::atomic<unsigned long long> allocationSequence{0};
+thread_local Ledger* threadLedger = nullptr;
+
+Ledger* ownLedger()
+{
+    if (!threadLedger) {
+        void* memory = std::malloc(sizeof(Ledger));
+        if (!memory)
+            std::abort();
+        threadLedger = new (memory) Ledger;
+        threadLedger->next = everyLedger.load();
+        while (!everyLedger.compare_exchange_weak(threadLedger->next, threadLedger)) {
+        }
+    }
+    return threadLedger;
+}
+
+// Each block carries its size, its thread's ledger and its place in the
+// allocation order in front, so delete can count it back.
+struct BlockHeader {
+    std::size_t size;
+    Ledger* ledger;
+    unsigned long long sequence;
+};
+constexpr std::size_t kHeader = 32; // keeps the 16-byte alignment of malloc
+static_assert(sizeof(BlockHeader) <= kHeader, "block header");
 
 void* allocate(std::size_t size, bool throwing)
 {
@@ -20,9 +53,10 @@ void* allocate(std::size_t size, bool throwing)
             throw std::bad_alloc();
         return nullptr;
     }
-    *static_cast<std::size_t*>(block) = size;
+    Ledger* ledger = ownLedger();
+    new (block) BlockHeader{size, ledger, allocationSequence.fetch_add(1) + 1};
     ++threadAllocations;
-    threadBytes += static_cast<long long>(size);
+    ledger->liveBytes.fetch_add(static_cast<long long>(size));
     return static_cast<char*>(block) + kHeader;
 }
 
@@ -31,8 +65,11 @@ void release(void* pointer)
     if (!pointer)
         return;
     void* block = static_cast<char*>(pointer) - kHeader;
+    const BlockHeader header = *static_cast<BlockHeader*>(block);
     ++threadFrees;
-    threadBytes -= static_cast<long long>(*static_cast<std::size_t*>(block));
+    // Blocks from before the ledger's mark were not counted in.
+    if (header.sequence > header.ledger->markSequence.load())
+        header.ledger->liveBytes.fetch_sub(static_cast<long long>(header.size));
     std::free(block);
 }
 
@@ -42,7 +79,19 @@ namespace allocation {
 
 ThreadCounts thisThread()
 {
-    return {threadAllocations, threadFrees, threadBytes};
+    return {threadAllocations, threadFrees};
+}
+
+void markThisThread()
+{
+    Ledger* ledger = ownLedger();
+    ledger->markSequence.store(allocationSequence.load());
+    ledger->liveBytes.store(0);
+}
+
+long long liveBytesSinceMark()
+{
+    return ownLedger()->liveBytes.load();
 }
 
 } // namespace allocation

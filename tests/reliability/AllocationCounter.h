@@ -1,7 +1,8 @@
-// Counts the C++ heap allocations, frees and bytes of the calling thread
-// through a replaced global operator new and delete (linked into the test
-// program only). Per thread, so that threads other tests left behind cannot
-// move a measurement.
+// Counts the C++ heap allocations and frees of the calling thread, and the
+// bytes it allocated since its last mark that are still live (whichever
+// thread frees them), through a replaced global operator new and delete
+// (linked into the test program only). A thread another test left behind
+// cannot move a measurement: it frees nothing allocated after the mark.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +12,13 @@ namespace allocation {
 struct ThreadCounts {
     long allocations;
     long frees;
-    long long bytes; // allocated minus freed by this thread
 };
 
 ThreadCounts thisThread();
+
+// Starts a new count of the calling thread's live bytes.
+void markThisThread();
+// Bytes the calling thread allocated since its last mark and nobody freed yet.
+long long liveBytesSinceMark();
 
 }  // namespace allocation

@@ -112,7 +112,7 @@ TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
     const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     const std::set<DWORD> threadsBefore = threadIds();
     const int windowsBefore = windowCount();
-    const long long heapBefore = allocation::thisThread().bytes;
+    allocation::markThisThread();
 
     run(100);
     pump();
@@ -122,7 +122,7 @@ TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
     EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore);
     EXPECT_TRUE(threadsNotIn(threadsBefore).empty());
     EXPECT_EQ(windowCount(), windowsBefore);
-    EXPECT_EQ(allocation::thisThread().bytes, heapBefore);
+    EXPECT_EQ(allocation::liveBytesSinceMark(), 0);
     WNDCLASSA panelClass{};
     EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "OVKGrindlemarkWndClass", &panelClass));
     RecordProperty("userObjects", static_cast<int>(userBefore));

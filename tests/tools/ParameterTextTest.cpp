@@ -40,8 +40,9 @@ TEST(ParameterText, EveryDisplayTextRoundTrips)
         }
         for (const std::string& text : texts) {
             EXPECT_EQ(shownAfter(plugin, index, text), text) << plugin.parameterName(index);
-            if (lowered(text) != text)
+            if (lowered(text) != text) {
                 EXPECT_EQ(shownAfter(plugin, index, lowered(text)), text) << plugin.parameterName(index);
+            }
         }
     }
 }
