@@ -184,6 +184,7 @@ int main(int argc, char** argv)
         options.playAudio = !silent;
         return runEditor(plugin, options);
 #else
+        static_cast<void>(silent);
         throw CommandError(kUsage, "this build of the host tool cannot show editors");
 #endif
     } catch (const CommandError& failure) {
