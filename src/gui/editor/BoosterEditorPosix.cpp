@@ -4,6 +4,7 @@
 #include "gui/toolkit/DisplayConnection.h"
 #include "gui/toolkit/SkinGeometry.h"
 #include "gui/toolkit/ValueDrag.h"
+#include "gui/toolkit/XErrorTrap.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -15,46 +16,6 @@
 namespace {
 
 void (*updateCheckStarter)(UpdateCheckState&, void*) = startUpdateCheck;
-
-// Requests on windows the host may already have destroyed (its window goes
-// first, taking the panel with it) must not end the host: Xlib's default
-// handler exits. While one of these lives, errors are noted instead, and on
-// its end every request made meanwhile has been answered. The handler is the
-// process's, so it stands in only for these moments, on the host's UI thread.
-bool requestFailed = false;
-
-int noteError(Display*, XErrorEvent*)
-{
-    requestFailed = true;
-    return 0;
-}
-
-class TrappedErrors {
-public:
-    explicit TrappedErrors(Display* display) : display(display)
-    {
-        XSync(display, False);
-        requestFailed = false;
-        previous = XSetErrorHandler(noteError);
-    }
-    ~TrappedErrors()
-    {
-        XSync(display, False);
-        XSetErrorHandler(previous);
-    }
-    TrappedErrors(const TrappedErrors&) = delete;
-    TrappedErrors& operator=(const TrappedErrors&) = delete;
-
-    bool failed() const
-    {
-        XSync(display, False);
-        return requestFailed;
-    }
-
-private:
-    Display* display;
-    XErrorHandler previous = nullptr;
-};
 
 bool inside(int x, int y, int left, int top, int width, int height)
 {
@@ -171,7 +132,7 @@ bool BoosterEditor::open(void* parentWindow)
     const Window parent = static_cast<Window>(reinterpret_cast<std::uintptr_t>(parentWindow));
     XWindowAttributes own{};
     {
-        TrappedErrors errors(display);
+        XErrorTrap errors(display);
         XWindowAttributes parentAttributes{};
         if (XGetWindowAttributes(display, parent, &parentAttributes) != 0 && !errors.failed()) {
             XSetWindowAttributes attributes{};
@@ -215,7 +176,7 @@ void BoosterEditor::close()
     windowSurface = nullptr;
     if (display) {
         if (window) {
-            TrappedErrors errors(display);
+            XErrorTrap errors(display);
             XDestroyWindow(display, window);
         }
         XCloseDisplay(display);
@@ -477,7 +438,7 @@ void BoosterEditor::present()
 {
     if (!windowSurface)
         return;
-    TrappedErrors errors(display);
+    XErrorTrap errors(display);
     cairo_t* cr = cairo_create(windowSurface);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, frame.get(), 0, 0);
