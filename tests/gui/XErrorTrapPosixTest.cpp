@@ -17,10 +17,12 @@ int countBefore(Display*, XErrorEvent*)
     return 0;
 }
 
-int countNewer(Display*, XErrorEvent*)
+// Like an update dialog's handler: counts, then hands on to what it replaced.
+XErrorHandler replacedByNewer = nullptr;
+int countNewer(Display* display, XErrorEvent* error)
 {
     ++errorsNewer;
-    return 0;
+    return replacedByNewer ? replacedByNewer(display, error) : 0;
 }
 
 // A request the server always refuses (BadValue), whatever ids are in use.
@@ -53,11 +55,22 @@ TEST(XErrorTrap, TakesOnlyItsOwnErrorsAndKeepsAHandlerInstalledMeanwhile)
 
     {
         XErrorTrap trap(own);
-        XSetErrorHandler(countNewer); // an update dialog's thread installs its own
+        replacedByNewer = XSetErrorHandler(countNewer); // another thread installs its own, over the trap's
     }
     EXPECT_EQ(XSetErrorHandler(countNewer), countNewer); // which the trap's end kept
     failRequest(other);
     EXPECT_EQ(errorsNewer, 1);
+    EXPECT_EQ(errorsBefore, 2); // handed on through the trap's handler to the one before
+
+    {
+        // The newer handler now stands before the trap, and hands errors back to it.
+        XErrorTrap trap(own);
+        failRequest(own);
+        EXPECT_TRUE(trap.failed());
+        failRequest(other);
+        EXPECT_EQ(errorsNewer, 2);
+    }
+    EXPECT_EQ(XSetErrorHandler(countNewer), countNewer);
 
     XSetErrorHandler(original);
     XCloseDisplay(other);

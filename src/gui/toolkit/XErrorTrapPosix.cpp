@@ -7,7 +7,10 @@ namespace {
 // Errors arrive on whichever thread reads the failing connection.
 std::atomic<Display*> trappedDisplay{nullptr};
 std::atomic<bool> requestFailed{false};
+// What was installed when the last trap began; errors that are not the
+// trap's go on to it.
 std::atomic<XErrorHandler> handlerBeforeTrap{nullptr};
+thread_local bool forwarding = false;
 
 int noteError(Display* display, XErrorEvent* error)
 {
@@ -15,8 +18,17 @@ int noteError(Display* display, XErrorEvent* error)
         requestFailed.store(true);
         return 0;
     }
-    const XErrorHandler before = handlerBeforeTrap.load();
-    return before ? before(display, error) : 0;
+    // A handler installed over ours may hand the error back to us; it has
+    // been heard by then, and passing it round again would never end.
+    if (forwarding)
+        return 0;
+    const XErrorHandler next = handlerBeforeTrap.load();
+    if (!next)
+        return 0;
+    forwarding = true;
+    const int result = next(display, error);
+    forwarding = false;
+    return result;
 }
 
 } // namespace
@@ -27,8 +39,6 @@ XErrorTrap::XErrorTrap(Display* display) : display(display)
     requestFailed.store(false);
     trappedDisplay.store(display);
     const XErrorHandler replaced = XSetErrorHandler(noteError);
-    // After an earlier trap whose end kept a newer handler, ours may still be
-    // in the chain; it never forwards to itself.
     if (replaced != noteError)
         handlerBeforeTrap.store(replaced);
 }
@@ -38,8 +48,8 @@ XErrorTrap::~XErrorTrap()
     XSync(display, False);
     trappedDisplay.store(nullptr);
     // Put back what stood before, unless another handler was installed
-    // meanwhile: that one stays, and ours, which it calls on, now only
-    // forwards.
+    // meanwhile: that one stays, and ours, which it may call on, now only
+    // passes errors on.
     const XErrorHandler current = XSetErrorHandler(handlerBeforeTrap.load());
     if (current != noteError)
         XSetErrorHandler(current);
