@@ -64,8 +64,8 @@ template <typename Lane> struct BiquadLanes {
         using L = Lanes<Lane>;
         const BiquadCoefficients& c0 = lane0.coefficients;
         const BiquadCoefficients& c1 = lane1.coefficients;
-        return {L::gather(c0.b0, c1.b0), L::gather(c0.b1, c1.b1), L::gather(c0.b2, c1.b2),
-                L::gather(c0.a1, c1.a1), L::gather(c0.a2, c1.a2), L::gather(lane0.w1, lane1.w1),
+        return {L::gather(c0.b0, c1.b0),      L::gather(c0.b1, c1.b1), L::gather(c0.b2, c1.b2),
+                L::gather(c0.a1, c1.a1),      L::gather(c0.a2, c1.a2), L::gather(lane0.w1, lane1.w1),
                 L::gather(lane0.w2, lane1.w2)};
     }
 

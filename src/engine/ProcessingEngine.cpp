@@ -379,8 +379,7 @@ template <typename Lane> void ProcessingEngine::fadeOutputs(Lane* samples, int c
     }
 }
 
-template <typename Lane, int count>
-void ProcessingEngine::processStretch(SampleRecord* const* records, int frames)
+template <typename Lane, int count> void ProcessingEngine::processStretch(SampleRecord* const* records, int frames)
 {
     using L = Lanes<Lane>;
     SampleRecord* const first = records[0];
@@ -434,8 +433,8 @@ void ProcessingEngine::processStretch(SampleRecord* const* records, int frames)
         for (; frame + 1 < frames; frame += 2) {
             LanePair pairs[count];
             for (int i = 0; i < count; ++i)
-                pairs[i] = LanePair::of(L::lane(samples[frame * count + i], 0),
-                                        L::lane(samples[(frame + 1) * count + i], 0));
+                pairs[i] =
+                    LanePair::of(L::lane(samples[frame * count + i], 0), L::lane(samples[(frame + 1) * count + i], 0));
             Oversampler::downsample16(twice, pairs).scatter(first[frame].output, first[frame + 1].output);
         }
     }

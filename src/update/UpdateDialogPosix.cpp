@@ -271,10 +271,10 @@ public:
         if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
             return;
         const int screen = DefaultScreen(display);
-        image = XCreateImage(display, DefaultVisual(display, screen), static_cast<unsigned>(DefaultDepth(display, screen)),
-                             ZPixmap, 0, reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
-                             static_cast<unsigned>(layout.width), static_cast<unsigned>(layout.height), 32,
-                             cairo_image_surface_get_stride(surface));
+        image = XCreateImage(
+            display, DefaultVisual(display, screen), static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap, 0,
+            reinterpret_cast<char*>(cairo_image_surface_get_data(surface)), static_cast<unsigned>(layout.width),
+            static_cast<unsigned>(layout.height), 32, cairo_image_surface_get_stride(surface));
         if (image) {
             // Cairo's pixels are 32-bit words in this machine's order; Xlib
             // converts them if the server's order differs.
@@ -333,10 +333,10 @@ Window createDialogWindow(Display* display, Window owner, const Layout& layout, 
     XSetWindowAttributes attributes{};
     attributes.background_pixel = WhitePixel(display, screen);
     attributes.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
-    const Window window = XCreateWindow(
-        display, root, std::max(0, centreX - layout.width / 2), std::max(0, centreY - layout.height / 2),
-        static_cast<unsigned>(layout.width), static_cast<unsigned>(layout.height), 0, CopyFromParent, InputOutput,
-        CopyFromParent, CWBackPixel | CWEventMask, &attributes);
+    const Window window =
+        XCreateWindow(display, root, std::max(0, centreX - layout.width / 2), std::max(0, centreY - layout.height / 2),
+                      static_cast<unsigned>(layout.width), static_cast<unsigned>(layout.height), 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWBackPixel | CWEventMask, &attributes);
 
     XStoreName(display, window, caption);
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
@@ -345,8 +345,8 @@ Window createDialogWindow(Display* display, Window owner, const Layout& layout, 
     XClassHint classHint{const_cast<char*>("grindlemark-update"), const_cast<char*>("Grindlemark")};
     XSetClassHint(display, window, &classHint);
     const Atom dialogType = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
-    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&dialogType), 1);
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&dialogType), 1);
     if (owner)
         XSetTransientForHint(display, window, owner);
     XSizeHints* sizeHints = XAllocSizeHints();

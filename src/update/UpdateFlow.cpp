@@ -17,8 +17,8 @@ void runUpdateCheck(const UpdateRequest& request, UpdatePlatform& platform)
 {
     std::uint32_t latestVersion = 0;
     if (!request.downloadPage.empty())
-        latestVersion = platform.fetchLatestVersion(versionRecordAddress(request.downloadPage),
-                                                    request.identity.uniqueId);
+        latestVersion =
+            platform.fetchLatestVersion(versionRecordAddress(request.downloadPage), request.identity.uniqueId);
     if (request.abandoned.load())
         return;
     const UpdateOutcome outcome = classifyLatestVersion(latestVersion, request.identity.vendorVersion);

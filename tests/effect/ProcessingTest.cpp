@@ -4,8 +4,8 @@
 
 #include <cmath>
 #include <future>
-#include <thread>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -13,11 +13,13 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kMaxInputNoise = 5.05e-19;
 
-BoosterEffect& instanceOf(HostedEffect& host) { return *static_cast<BoosterEffect*>(host.effect->object); }
+BoosterEffect& instanceOf(HostedEffect& host)
+{
+    return *static_cast<BoosterEffect*>(host.effect->object);
+}
 
 // Stereo buffers for one processing call, in either precision.
-template <typename Sample>
-struct Block {
+template <typename Sample> struct Block {
     explicit Block(std::size_t frames) : in(2, std::vector<Sample>(frames)), out(2, std::vector<Sample>(frames)) {}
     void run(HostedEffect& host, VstInt32 frames = -1, bool stereoOutputs = true)
     {
@@ -48,12 +50,21 @@ struct Block {
 };
 
 // Announces the largest block the test will send, as a host does before processing.
-void announceBlockSize(HostedEffect& host, VstIntPtr frames) { host.dispatch(effSetBlockSize, 0, frames); }
+void announceBlockSize(HostedEffect& host, VstIntPtr frames)
+{
+    host.dispatch(effSetBlockSize, 0, frames);
+}
 
 // "Default" runs one channel; these tests want both.
-void selectStereo(HostedEffect& host) { host.set(6, 1.0f); }
+void selectStereo(HostedEffect& host)
+{
+    host.set(6, 1.0f);
+}
 
-void selectMode(HostedEffect& host, int mode) { host.set(3, (static_cast<float>(mode) + 0.5f) / 4.0f); }
+void selectMode(HostedEffect& host, int mode)
+{
+    host.set(3, (static_cast<float>(mode) + 0.5f) / 4.0f);
+}
 
 bool allFinite(const std::vector<float>& samples)
 {
@@ -66,7 +77,7 @@ bool allFinite(const std::vector<float>& samples)
 TEST(Processing, BypassAddsOnlyTheTinyNoiseOffset)
 {
     HostedEffect host;
-    host.set(0, 0.0f);  // "Enable" off
+    host.set(0, 0.0f); // "Enable" off
     selectStereo(host);
     selectMode(host, 3);
     host.set(4, 1.0f);
@@ -77,7 +88,8 @@ TEST(Processing, BypassAddsOnlyTheTinyNoiseOffset)
         block.run(host);
         for (int c = 0; c < 2; ++c)
             for (std::size_t i = 0; i < 256; ++i) {
-                const double added = block.out[static_cast<std::size_t>(c)][i] - block.in[static_cast<std::size_t>(c)][i];
+                const double added =
+                    block.out[static_cast<std::size_t>(c)][i] - block.in[static_cast<std::size_t>(c)][i];
                 ASSERT_GE(added, 0.0);
                 ASSERT_LT(added, kMaxInputNoise + 1e-16);
             }
@@ -86,13 +98,13 @@ TEST(Processing, BypassAddsOnlyTheTinyNoiseOffset)
 
 TEST(Processing, FlatOffAtZeroDecibelsGivesTheInputBackAfterTheFade)
 {
-    HostedEffect host;  // "Default": Flat, OFF, level 0.00 dB
+    HostedEffect host; // "Default": Flat, OFF, level 0.00 dB
     selectStereo(host);
     announceBlockSize(host, 512);
     Block<double> block(512);
     std::size_t phase = 0;
     block.sine(0.5, 1000.0, phase);
-    block.run(host);  // the first call's fade
+    block.run(host); // the first call's fade
     for (int call = 0; call < 3; ++call) {
         block.sine(0.5, 1000.0, phase);
         block.run(host);
@@ -109,7 +121,7 @@ TEST(Processing, LimiterPassesASineOfAmplitudeOnePointTwo)
     announceBlockSize(host, 4410);
     Block<double> block(4410);
     std::size_t phase = 0;
-    for (int call = 0; call < 20; ++call) {  // two seconds: the slow follower settles
+    for (int call = 0; call < 20; ++call) { // two seconds: the slow follower settles
         block.sine(1.2, 1000.0, phase);
         block.run(host);
     }
@@ -133,10 +145,10 @@ TEST(Processing, EnableSwitchFadesOverSixtyFourSamplesPerChannelInStereo)
     announceBlockSize(host, 1024);
     Block<double> block(1024);
     block.fill(0.5);
-    block.run(host);  // settles after the first call's fade; held outputs are 0.5
+    block.run(host); // settles after the first call's fade; held outputs are 0.5
     host.set(0, 0.0f);
     block.fill(0.25);
-    block.run(host, 256);  // bypassed: 0.25 passes, the held outputs stay 0.5
+    block.run(host, 256); // bypassed: 0.25 passes, the held outputs stay 0.5
     EXPECT_NEAR(block.out[0][0], 0.25, 1e-12);
     host.set(0, 1.0f);
     block.run(host, 256);
@@ -156,18 +168,18 @@ TEST(Processing, EnableSwitchFadesOverSixtyFourSamplesPerChannelInStereo)
 TEST(Processing, MonoLayoutFeedsBothOutputsFromTheLeftAndMirrorsTheMeters)
 {
     HostedEffect host;
-    host.selectProgram(1);  // "Fat overdrive", one channel
+    host.selectProgram(1); // "Fat overdrive", one channel
     announceBlockSize(host, 512);
     Block<float> block(512);
     std::size_t phase = 0;
     block.sine(0.3, 220.0, phase);
-    block.in[1].assign(512, 0.9f);  // ignored
+    block.in[1].assign(512, 0.9f); // ignored
     block.run(host);
     EXPECT_EQ(block.out[0], block.out[1]);
     const auto& peaks = instanceOf(host).peakLevelValues();
     EXPECT_EQ(peaks[1], peaks[0]);
     EXPECT_EQ(peaks[3], peaks[2]);
-    EXPECT_LT(peaks[0], 0.31);  // the right input never reached the meters
+    EXPECT_LT(peaks[0], 0.31); // the right input never reached the meters
 
     // Without a second output buffer only the left output is written.
     std::vector<float> untouched(512, 7.0f);
@@ -179,7 +191,7 @@ TEST(Processing, MonoLayoutFeedsBothOutputsFromTheLeftAndMirrorsTheMeters)
 TEST(Processing, StereoChannelsKeepTheirOwnState)
 {
     HostedEffect host;
-    host.selectProgram(5);  // "Stereo mix air": two channels, tape, 16x
+    host.selectProgram(5); // "Stereo mix air": two channels, tape, 16x
     announceBlockSize(host, 512);
     Block<float> block(512);
     std::size_t phase = 0;
@@ -258,7 +270,7 @@ TEST(Processing, FloatAndDoublePathsAgreeToFloatPrecision)
         for (int call = 0; call < 8; ++call) {
             floats.sine(0.25, 196.0, phaseF);
             doubles.sine(0.25, 196.0, phaseD);
-            for (int c = 0; c < 2; ++c)  // the same float-exact input
+            for (int c = 0; c < 2; ++c) // the same float-exact input
                 for (std::size_t i = 0; i < 512; ++i)
                     doubles.in[static_cast<std::size_t>(c)][i] = floats.in[static_cast<std::size_t>(c)][i];
             floats.run(single);
@@ -341,10 +353,10 @@ TEST(Processing, ResponseCurveFollowsTheCharacter)
     block.run(host, 0);
     ASSERT_TRUE(effect.takeResponseCurve(curve));
     for (double gain : curve)
-        EXPECT_EQ(gain, 0.0);  // "Flat"
-    EXPECT_FALSE(effect.takeResponseCurve(curve));  // taken once
+        EXPECT_EQ(gain, 0.0);                      // "Flat"
+    EXPECT_FALSE(effect.takeResponseCurve(curve)); // taken once
 
-    host.set(1, 4.5f / 6.0f);  // "Fat" at amount 0.5: +5 dB near 900 Hz, make-up not included
+    host.set(1, 4.5f / 6.0f); // "Fat" at amount 0.5: +5 dB near 900 Hz, make-up not included
     block.run(host, 0);
     ASSERT_TRUE(effect.takeResponseCurve(curve));
     const auto loudest = std::max_element(curve.begin(), curve.end());
@@ -357,18 +369,18 @@ TEST(Processing, ScopeFramesAndMetersReachAnOpenEditor)
 {
     HostedEffect host;
     BoosterEffect& effect = instanceOf(host);
-    host.set(3, 0.3f);  // "TUBE"
+    host.set(3, 0.3f); // "TUBE"
     EditorDisplay display;
     effect.attachDisplay(&display);
     Block<float> block(256);
     std::size_t phase = 0;
     block.sine(0.5, 440.0, phase);
 
-    block.run(host);  // window closed: nothing handed over
+    block.run(host); // window closed: nothing handed over
     EXPECT_EQ(display.scopeRing[0].points[0].x, 0.0);
     EXPECT_EQ(display.meterLevels[0], 0.0);
 
-    effect.startScopeFeed();  // 44.1 kHz: a frame every fourth sample
+    effect.startScopeFeed(); // 44.1 kHz: a frame every fourth sample
     block.run(host);
     for (int slot = 0; slot < 64; ++slot)
         EXPECT_NE(display.scopeRing[static_cast<std::size_t>(slot)].points[0].x, 0.0) << slot;
@@ -390,7 +402,7 @@ TEST(Processing, ScopeFramesAndMetersReachAnOpenEditor)
     editorThread.join();
     EXPECT_EQ(display.scopeRing[64].points[0].x, 0.0);
     EXPECT_GT(display.meterLevels[0], 0.4);
-    EXPECT_TRUE(display.ringLocks[0].tryEnter());  // released again
+    EXPECT_TRUE(display.ringLocks[0].tryEnter()); // released again
     display.ringLocks[0].leave();
 
     effect.stopScopeFeed();
@@ -400,4 +412,4 @@ TEST(Processing, ScopeFramesAndMetersReachAnOpenEditor)
     effect.attachDisplay(nullptr);
 }
 
-}  // namespace
+} // namespace

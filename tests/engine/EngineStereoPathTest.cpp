@@ -146,10 +146,10 @@ public:
             for (int s = 0; s < 3; ++s) {
                 EXPECT_TRUE(sameBits("tape post w1", tapeA.postFilters[s].w1, tapeB.postFilters[s].w1));
                 EXPECT_TRUE(sameBits("tape post b0", tapeA.postFilters[s].coefficients.b0,
-                                 tapeB.postFilters[s].coefficients.b0));
+                                     tapeB.postFilters[s].coefficients.b0));
                 EXPECT_TRUE(sameBits("tape pre w2", tapeA.preFilters[s].w2, tapeB.preFilters[s].w2));
-                EXPECT_TRUE(sameBits("eq w1", a.equaliserSections()[3 * k + s].w1,
-                                 b.equaliserSections()[3 * k + s].w1));
+                EXPECT_TRUE(
+                    sameBits("eq w1", a.equaliserSections()[3 * k + s].w1, b.equaliserSections()[3 * k + s].w1));
             }
         }
     }
@@ -184,7 +184,7 @@ protected:
             engine.setLevel(1.4);
             engine.setEnabled(true);
             engine.setMode(mode);
-            engine.setCharacter(4, 0.7); // "Fat": two active sections
+            engine.setCharacter(4, 0.7);                   // "Fat": two active sections
             engine.setChainRate(44100.0, factor, nullptr); // starts a fade
         });
     }

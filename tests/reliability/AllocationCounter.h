@@ -21,4 +21,4 @@ void markThisThread();
 // Bytes the calling thread allocated since its last mark and nobody freed yet.
 long long liveBytesSinceMark();
 
-}  // namespace allocation
+} // namespace allocation

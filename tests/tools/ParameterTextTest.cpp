@@ -56,11 +56,11 @@ TEST(ParameterText, NaturalFormsAndNormalisedValues)
         const char* typed;
         const char* shown;
     } cases[] = {
-        {"Mode", "tape", "TAPE"},        {"Character", "Fat", "Fat"},   {"Level", "-3", "-3.00"},
-        {"Level", "-3dB", "-3.00"},      {"Level", "-3.004", "-3.00"},  {"Level", "24", "24.00"},
-        {"Drive", "12.5 dB", "12.50"},   {"Oversample", "16x", "16"},   {"Oversample", "1", "1"},
-        {"Channels", "stereo", "2"},     {"Channels", "Mono", "1"},     {"Enable", "off", "OFF"},
-        {"Enable", "ON", "ON"},          {"Drive", "0.7n", "14.00"},    {"Channels", "1n", "2"},
+        {"Mode", "tape", "TAPE"},      {"Character", "Fat", "Fat"},  {"Level", "-3", "-3.00"},
+        {"Level", "-3dB", "-3.00"},    {"Level", "-3.004", "-3.00"}, {"Level", "24", "24.00"},
+        {"Drive", "12.5 dB", "12.50"}, {"Oversample", "16x", "16"},  {"Oversample", "1", "1"},
+        {"Channels", "stereo", "2"},   {"Channels", "Mono", "1"},    {"Enable", "off", "OFF"},
+        {"Enable", "ON", "ON"},        {"Drive", "0.7n", "14.00"},   {"Channels", "1n", "2"},
         {"Enable", "0", "OFF"}, // named steps keep taking bare normalised numbers
         {"Characte", "0.5", "Flat"},
     };
@@ -73,7 +73,7 @@ TEST(ParameterText, NaturalFormsAndNormalisedValues)
         const char* typed;
         const char* message;
     } refused[] = {
-        {"Level", "-7", "from -6.00 to 24.00"}, {"Level", "24.01", "from -6.00 to 24.00"},
+        {"Level", "-7", "from -6.00 to 24.00"},  {"Level", "24.01", "from -6.00 to 24.00"},
         {"Drive", "loud", "from 0.00 to 20.00"}, {"Mode", "warm", "OFF, TUBE, TAPE, TNT"},
         {"Oversample", "8x", "one of 1, 16"},    {"Channels", "3", "one of 1, 2"},
         {"Drive", "1.5n", "from 0n to 1n"},      {"Enable", "2", "one of OFF, ON"},

@@ -117,8 +117,8 @@ TEST_F(RenderCommand, BypassRoundTripsEveryFormatClass)
 TEST_F(RenderCommand, ProgramsAndSettingsShapeTheSound)
 {
     writeInput("in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2);
-    const CommandResult result =
-        runHost("render " + path("in.wav") + " " + path("out.wav") + " --program \"fat overdrive\" --double --block 97");
+    const CommandResult result = runHost("render " + path("in.wav") + " " + path("out.wav") +
+                                         " --program \"fat overdrive\" --double --block 97");
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("Fat overdrive"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("realtime"), std::string::npos);
@@ -127,7 +127,7 @@ TEST_F(RenderCommand, ProgramsAndSettingsShapeTheSound)
     double peak = 0.0;
     for (double sample : rendered)
         peak = std::max(peak, std::fabs(sample));
-    EXPECT_GT(peak, 0.55);  // driven well above the 0.5 input
+    EXPECT_GT(peak, 0.55); // driven well above the 0.5 input
 
     // --float writes float samples whatever came in.
     ASSERT_EQ(runHost("render " + path("in.wav") + " " + path("f.wav") + " --float --program 2").status, 0);
@@ -303,4 +303,4 @@ TEST_F(RenderCommand, AFullDiskFailsOnlyTheJobThatHitsIt)
     EXPECT_EQ(files, 1u) << output;
 }
 
-}  // namespace
+} // namespace

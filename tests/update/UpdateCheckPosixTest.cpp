@@ -2,8 +2,8 @@
 // download, against a small HTTP server on 127.0.0.1 that this test runs
 // itself. The dialog and the browser are replaced, except in the dialog tests,
 // which drive the real dialog on the X display the tests run under.
-#include "update/UpdateAnswers.h"
 #include "update/UpdateCheckPosix.h"
+#include "update/UpdateAnswers.h"
 
 // Before Xlib, whose macros (None, Bool) would break it.
 #include <gtest/gtest.h>
@@ -375,8 +375,8 @@ TEST_F(UpdateCheckPosixFlow, SecondRequestWhileTheFirstIsOpenDoesNothing)
     ASSERT_NE(firstJob, nullptr);
     {
         std::unique_lock<std::mutex> hold(recorder().mutex);
-        ASSERT_TRUE(recorder().changed.wait_for(hold, std::chrono::seconds(20),
-                                                [] { return !recorder().dialogs.empty(); }));
+        ASSERT_TRUE(
+            recorder().changed.wait_for(hold, std::chrono::seconds(20), [] { return !recorder().dialogs.empty(); }));
     }
     startUpdateCheck(state, nullptr);
     startUpdateCheck(state, nullptr);

@@ -45,7 +45,7 @@ public:
             return false;
         }
         received = std::min({capacity, maxPerRead, body.size() - position, failAt - position});
-        if (received > 0)  // an empty body has no data pointer to copy from
+        if (received > 0) // an empty body has no data pointer to copy from
             std::memcpy(buffer, body.data() + position, received);
         position += received;
         return true;

@@ -90,8 +90,7 @@ int decimalsOf(const std::string& text)
 // The lowest value from 0 to 1 for which atOrPast holds, atOrPast being false
 // up to some value and true from there on. Non-negative floats order as their
 // bit patterns do, so this searches every float in the range.
-template <typename Predicate>
-float firstValueWhere(Predicate atOrPast)
+template <typename Predicate> float firstValueWhere(Predicate atOrPast)
 {
     std::uint32_t low = 0;
     std::uint32_t high = 0x3f800000u; // 1.0f
@@ -237,8 +236,8 @@ float parameterValueFromText(PluginInstance& plugin, VstInt32 index, const std::
             return static_cast<float>(number);
         accepted = "one of " + accepted;
     }
-    throw CommandError(kUsage, name + " takes " + accepted + ", or a normalised value from 0n to 1n; not \"" +
-                                   original + "\"");
+    throw CommandError(kUsage,
+                       name + " takes " + accepted + ", or a normalised value from 0n to 1n; not \"" + original + "\"");
 }
 
 ResolvedSettings resolveSettings(PluginInstance& plugin, const std::string& program, const SettingTexts& settings)

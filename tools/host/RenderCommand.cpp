@@ -76,8 +76,9 @@ RenderCommand parseRender(const std::vector<std::string>& args)
         } else if (arg == "--rate") {
             if (!parseNumber(value(), command.rate) || command.rate < kLowestSampleRate ||
                 command.rate > kHighestSampleRate)
-                throw CommandError(kUsage, "--rate takes a sample rate from " + std::to_string(long(kLowestSampleRate)) +
-                                               " to " + std::to_string(long(kHighestSampleRate)) + " Hz");
+                throw CommandError(kUsage, "--rate takes a sample rate from " +
+                                               std::to_string(long(kLowestSampleRate)) + " to " +
+                                               std::to_string(long(kHighestSampleRate)) + " Hz");
         } else if (arg == "--double") {
             command.doublePrecision = true;
         } else if (arg == "--float") {
@@ -127,20 +128,21 @@ int render(PluginLibrary& library, const RenderCommand& command)
 
     std::vector<RenderJob> jobs;
     if (command.outputFolder.empty()) {
-        jobs.push_back({command.inputPaths.empty() ? "" : command.inputPaths[0], command.outputPath,
+        jobs.push_back({command.inputPaths.empty() ? "" : command.inputPaths[0],
+                        command.outputPath,
                         {programs[0], values.values}});
     } else {
         std::error_code failure;
         fs::create_directories(command.outputFolder, failure);
         if (!fs::is_directory(command.outputFolder))
             throw CommandError(kFailed, "cannot make the folder " + command.outputFolder);
-        const std::vector<std::string> inputs = command.inputPaths.empty() ? std::vector<std::string>{""}
-                                                                           : command.inputPaths;
+        const std::vector<std::string> inputs =
+            command.inputPaths.empty() ? std::vector<std::string>{""} : command.inputPaths;
         std::set<std::string> outputs;
         for (const std::string& input : inputs) {
             const fs::path inputPath(input.empty() ? "phrase.wav" : input);
-            const std::string type = command.outputType.empty() ? inputPath.extension().string()
-                                                                : "." + command.outputType;
+            const std::string type =
+                command.outputType.empty() ? inputPath.extension().string() : "." + command.outputType;
             for (VstInt32 program : programs) {
                 const std::string name = inputPath.stem().string() + programPart(probe, program) + type;
                 const std::string output = (fs::path(command.outputFolder) / name).string();

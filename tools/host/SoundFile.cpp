@@ -12,9 +12,10 @@ namespace {
 
 // Encodings in the order of preference when a container lacks the input's:
 // lossless integer and float first, the widest first.
-constexpr int kEncodingPreference[] = {SF_FORMAT_PCM_24,  SF_FORMAT_FLOAT,  SF_FORMAT_PCM_32, SF_FORMAT_PCM_16,
-                                       SF_FORMAT_DOUBLE,  SF_FORMAT_ALAC_24, SF_FORMAT_ALAC_16, SF_FORMAT_PCM_S8,
-                                       SF_FORMAT_PCM_U8, SF_FORMAT_VORBIS,  SF_FORMAT_OPUS,   SF_FORMAT_MPEG_LAYER_III};
+constexpr int kEncodingPreference[] = {SF_FORMAT_PCM_24,  SF_FORMAT_FLOAT,  SF_FORMAT_PCM_32,
+                                       SF_FORMAT_PCM_16,  SF_FORMAT_DOUBLE, SF_FORMAT_ALAC_24,
+                                       SF_FORMAT_ALAC_16, SF_FORMAT_PCM_S8, SF_FORMAT_PCM_U8,
+                                       SF_FORMAT_VORBIS,  SF_FORMAT_OPUS,   SF_FORMAT_MPEG_LAYER_III};
 
 // Extensions people use that libsndfile lists under another spelling.
 const struct {

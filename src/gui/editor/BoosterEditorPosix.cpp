@@ -22,7 +22,8 @@ bool inside(int x, int y, int left, int top, int width, int height)
     return x >= left && y >= top && x < left + width && y < top + height;
 }
 
-constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
+constexpr long kEventMask =
+    ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
 
 } // namespace
 

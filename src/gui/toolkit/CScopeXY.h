@@ -53,7 +53,7 @@ private:
 
     CMemoryDC displayImage;               // holds the 32-bit picture the window shows
     std::uint32_t* shownPixels = nullptr; // its pixels
-    int commitDivider = 1;  // commit on every call
+    int commitDivider = 1;                // commit on every call
     int commitCounter = 0;
     int plotWidth = 0;
     int plotHeight = 80;

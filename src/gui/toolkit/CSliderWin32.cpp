@@ -114,8 +114,8 @@ void CSlider::paint(HWND hwnd)
 void CSlider::pressBar(int bar, WPARAM keys, LPARAM position)
 {
     MeterBar& own = bars[bar];
-    if (pressTrack(own.value, own.dragAnchor, bars[1 - bar].dragAnchor, bar, (keys & MK_CONTROL) != 0,
-                   HIWORD(position), dragShift)) {
+    if (pressTrack(own.value, own.dragAnchor, bars[1 - bar].dragAnchor, bar, (keys & MK_CONTROL) != 0, HIWORD(position),
+                   dragShift)) {
         SetCapture(window);
     }
 }

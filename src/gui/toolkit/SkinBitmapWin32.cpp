@@ -154,9 +154,8 @@ HBITMAP composeOverPanel(const CSkinControl& control, HBITMAP panel, HBITMAP ima
     HDC resultDc = CreateCompatibleDC(reference);
     HDC sourceDc = CreateCompatibleDC(reference);
     void* unused = nullptr;
-    HBITMAP result = composeDepthForTests != 0
-                         ? createPixelSection(width, totalHeight, composeDepthForTests, unused)
-                         : CreateCompatibleBitmap(reference, width, totalHeight);
+    HBITMAP result = composeDepthForTests != 0 ? createPixelSection(width, totalHeight, composeDepthForTests, unused)
+                                               : CreateCompatibleBitmap(reference, width, totalHeight);
     ReleaseDC(control.getParentWindow(), reference);
     if (result == nullptr || resultDc == nullptr || sourceDc == nullptr) {
         if (result != nullptr) {
