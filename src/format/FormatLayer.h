@@ -1,0 +1,61 @@
+// What every plug-in format beyond VST2 asks of the booster, written once: the
+// parameters as formats describe them (stable id and symbol, name, range,
+// unit, steps, default, text both ways), the factory programs, and one
+// versioned state record. Portable, no host header; any thread unless said.
+#pragma once
+
+#include "effect/BoosterProcessor.h"
+#include "effect/Parameters.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct FormatParameter {
+    int id;             // the VST2 index 0..7, so automation carries over
+    const char* symbol; // stable lower-case name: "enable", "drive", ...
+    const char* name;   // "Enable", "Drive", ... (not cut to 8 characters)
+    const char* unit;   // "dB" for Drive and Level, else ""
+    int stepCount;      // 0 continuous; else the number of steps minus one (VST3's convention)
+    float defaultValue; // normalised, from program 0
+    // The display range in the units a user reads: for scaled parameters
+    // scale * 0 + offset .. scale * 1 + offset; for stepped ones 0..steps-1.
+    double displayMin;
+    double displayMax;
+};
+
+// The eight parameters, indexed by id.
+const std::array<FormatParameter, kNumParameters>& formatParameters();
+// The id of a symbol, or -1.
+int parameterIdOfSymbol(std::string_view symbol);
+
+// Exactly the text the VST2 build displays for a value ("0.50", "TNT", "16").
+std::string parameterText(int id, float value);
+// The same with its unit where it has one ("14.00 dB"); for formats with a
+// single text field.
+std::string parameterTextWithUnit(int id, float value);
+// A typed text back to a normalised value, by the rules the host tool's --set
+// takes ("-3", "-3dB", "tape", "16x", "stereo", "0.7n"); nothing when it fits
+// none.
+std::optional<float> parameterValueFromText(int id, std::string_view text);
+
+// Display units (dB, step number) to the normalised value whose display they
+// are, and back, exactly: a value produced by displayUnitsOf comes back as the
+// same float.
+double displayUnitsOf(int id, float value);
+float valueOfDisplayUnits(int id, double units);
+
+// The state record: magic, version, byte count, the current program and the
+// eight values by symbol, little-endian. Written by the current version;
+// read only when whole and well formed.
+std::vector<std::uint8_t> saveState(BoosterProcessor& processor);
+// True when the record was taken. A truncated, foreign, empty or newer
+// record changes nothing and answers false.
+bool loadState(BoosterProcessor& processor, const std::uint8_t* data, std::size_t size);
+
+// The delay the 16x path adds, as every format reports it (0 at 1x).
+int latencyOf(BoosterProcessor& processor);
