@@ -56,6 +56,3 @@ std::vector<std::uint8_t> saveState(BoosterProcessor& processor);
 // True when the record was taken. A truncated, foreign, empty or newer
 // record changes nothing and answers false.
 bool loadState(BoosterProcessor& processor, const std::uint8_t* data, std::size_t size);
-
-// The delay the 16x path adds, as every format reports it (0 at 1x).
-int latencyOf(BoosterProcessor& processor);
