@@ -26,6 +26,11 @@
 class Oversampler {
 public:
     static constexpr int factor = 16;
+    // What an interpolator and a decimator in a row delay the chain by, in
+    // host frames: an impulse comes out this much later at 16x (the 1x path
+    // adds none). Formats report it to hosts as latency, and the renderer
+    // takes it off so that a take lines up with its DI.
+    static constexpr int latencyFrames = 9;
     static constexpr int historyLength = 128;
     static constexpr int allpassSectionsPerBranch = 4;
     static constexpr int allpassCount = 2 * allpassSectionsPerBranch;
