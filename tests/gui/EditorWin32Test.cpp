@@ -254,7 +254,7 @@ TEST_F(Editor, DisplaysShowWhatTheAudioThreadHandsOver)
     host.effect->processReplacing(host.effect, inputs, outputs, 0);
     tick(host);
     std::array<double, kResponsePoints> curve{};
-    EXPECT_FALSE(effectOf(host).takeResponseCurve(curve)); // already taken by the editor
+    EXPECT_FALSE(effectOf(host).processor().takeResponseCurve(curve)); // already taken by the editor
     host.dispatch(effEditClose);
 }
 

@@ -30,7 +30,7 @@ TEST(RealtimeSafety, NoHeapTrafficOnTheAudioThreadAfterTheFirstCall)
 {
     HostedEffect host;
     host.dispatch(effSetBlockSize, 0, 128);
-    auto& effect = *static_cast<BoosterEffect*>(host.effect->object);
+    BoosterProcessor& effect = static_cast<BoosterEffect*>(host.effect->object)->processor();
     EditorDisplay display;
     std::vector<std::vector<float>> floats(4, std::vector<float>(128, 0.25f));
     std::vector<std::vector<double>> doubles(4, std::vector<double>(128, -0.25));

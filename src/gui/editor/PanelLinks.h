@@ -102,7 +102,7 @@ inline UpdateIdentity updateIdentityOf(BoosterEffect& effect)
 // runs (the editor detaches itself and closes), so none is still inside.
 template <typename Release> void detachDisplayAndRelease(BoosterEffect& effect, EditorDisplay& display, Release release)
 {
-    effect.detachDisplay();
+    effect.processor().detachDisplay();
     for (CriticalSection& lock : display.ringLocks)
         lock.enter();
     display.meterLock.enter();
