@@ -4,7 +4,7 @@
 // of seconds (argument). Counters, in microseconds: the worst call of the
 // first second, then the worst, 99.9th percentile and median call after it,
 // and the block's duration for comparison.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 
 #include <benchmark/benchmark.h>
 

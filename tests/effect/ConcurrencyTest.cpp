@@ -1,7 +1,7 @@
 // Host threads, an editor-like thread and the audio thread at once. Run under
 // ThreadSanitizer by scripts/test; without it this still checks that nothing
 // deadlocks and that the audio thread keeps going while others hold locks.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <atomic>

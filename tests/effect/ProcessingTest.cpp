@@ -1,5 +1,5 @@
 // The sound end to end, through the real entry point and record.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <string>

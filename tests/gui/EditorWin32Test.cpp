@@ -1,8 +1,8 @@
 // The editor through the real entry point and dispatcher, in a host window,
 // with the refresh timer's ticks delivered by hand.
-#include "effect/BoosterEffect.h"
 #include "gui/editor/BoosterEditor.h"
 #include "gui/toolkit/SkinGeometry.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>

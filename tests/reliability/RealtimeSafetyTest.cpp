@@ -1,6 +1,6 @@
 // After the first processing call the audio thread never touches the heap, in
 // any mode, layout or precision, with or without an editor taking its feed.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "reliability/AllocationCounter.h"
 #include "support/TestHost.h"
 

@@ -1,10 +1,10 @@
 #include "gui/editor/BoosterEditorPosix.h"
 
-#include "effect/EditorFactory.h"
 #include "gui/toolkit/DisplayConnection.h"
 #include "gui/toolkit/SkinGeometry.h"
 #include "gui/toolkit/ValueDrag.h"
 #include "gui/toolkit/XErrorTrap.h"
+#include "host/EditorFactory.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -1,8 +1,8 @@
 #include "gui/editor/BoosterEditor.h"
 
-#include "effect/EditorFactory.h"
 #include "gui/toolkit/SkinBitmap.h"
 #include "gui/toolkit/SkinGeometry.h"
+#include "host/EditorFactory.h"
 #include "platform/ModuleInstance.h"
 
 #include <objbase.h>

@@ -4,10 +4,10 @@
 // parameters in step. Portable; UI thread.
 #pragma once
 
-#include "effect/BoosterEffect.h"
 #include "effect/EditorDisplay.h"
 #include "gui/toolkit/DialGeometry.h"
 #include "gui/toolkit/ScopeRaster.h"
+#include "host/BoosterEffect.h"
 #include "update/UpdateCheck.h"
 
 #include <array>

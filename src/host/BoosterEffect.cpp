@@ -1,4 +1,4 @@
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 
 #include "host/AEffEditor.h"
 
