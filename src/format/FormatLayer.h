@@ -49,12 +49,12 @@ std::optional<float> parameterValueFromText(int id, std::string_view text);
 // Display units (dB for Drive and Level, the plain number for Amount, the
 // step number for stepped parameters) to the normalised value whose display
 // they are, and back. valueOfDisplayUnits(displayUnitsOf(v)) is v itself for
-// every factory program value and every value parameterValueFromText gives,
-// and for every continuous value from 2^-26 up; below that Level's -6 dB
-// offset swallows the difference. A stepped parameter's step maps to the
-// lowest value that shows it (0 for the first step, 1 for the last), as the
-// factory programs store them. Units beyond the range are limited to it;
-// NaN gives 0.
+// every factory program value (also when the units went through a 32-bit
+// float, as in an LV2 port) and every value parameterValueFromText gives, and
+// for every continuous value from 2^-26 up; below that Level's -6 dB offset
+// swallows the difference. A stepped parameter's step maps to the lowest
+// value that shows it (0 for the first step, 1 for the last), as the factory
+// programs store them. Units beyond the range are limited to it; NaN gives 0.
 double displayUnitsOf(int id, float value);
 float valueOfDisplayUnits(int id, double units);
 
