@@ -492,7 +492,7 @@ TEST_F(RenderCommand, SummariesSayWhatTheFilesDoNot)
     ASSERT_GT(beyond, 0u);
     const CommandResult clipped = runHost("render " + path("loud.wav") + " " + path("loud.flac") + " --program 2");
     EXPECT_EQ(clipped.status, 0);
-    EXPECT_NE(clipped.output.find("clipped: " + std::to_string(beyond) + " samples went beyond full scale"),
+    EXPECT_NE(clipped.output.find("clipped: " + std::to_string(beyond) + " samples beyond full scale"),
               std::string::npos)
         << clipped.output;
     EXPECT_NE(clipped.output.find("--float, or a lower Level"), std::string::npos);

@@ -201,7 +201,7 @@ JobOutcome runJob(PluginModule& module, std::mutex& pluginMutex, const RenderJob
 
     if (writer.clippedSamples() > 0)
         outcome.warnings.push_back("clipped: " + countText(writer.clippedSamples(), "sample") +
-                                   " went beyond full scale and were cut off in the " + encodingName(format) +
+                                   " beyond full scale, cut off at it in the " + encodingName(format) +
                                    " file (--float, or a lower Level, avoids it)");
     if (leftOnly)
         outcome.warnings.push_back("only the left channel was used, on both sides: the program's Channels is 1 "
@@ -230,7 +230,13 @@ double audioSeconds(const JobOutcome& outcome)
     return outcome.sampleRate > 0.0 ? static_cast<double>(outcome.result.frames) / outcome.sampleRate : 0.0;
 }
 
-void printJob(const RenderJob& job, const JobOutcome& outcome)
+void printHeader(int nameWidth)
+{
+    std::printf("%-*s %-26s %-27s %6s  %15s   %s\n", nameWidth, "program", "input peak / RMS", "output peak / RMS",
+                "length", "speed", "file");
+}
+
+void printJob(const RenderJob& job, const JobOutcome& outcome, int nameWidth)
 {
     if (!outcome.ok) {
         std::fprintf(stderr, "grindlemark-host: %s\n", outcome.error.c_str());
@@ -240,7 +246,7 @@ void printJob(const RenderJob& job, const JobOutcome& outcome)
     std::string notes = outcome.note.empty() ? "" : "  as " + outcome.note;
     if (outcome.delayFrames > 0)
         notes += "  (" + countText(outcome.delayFrames, "frame") + " of delay taken off)";
-    std::printf("%-22s in %6s / %6s dBFS   out %6s / %6s dBFS   %6.2f s  %6.1fx realtime   %s%s\n",
+    std::printf("%-*s in %6s / %6s dBFS   out %6s / %6s dBFS   %6.2f s  %6.1fx realtime   %s%s\n", nameWidth,
                 outcome.programName.c_str(), dbText(outcome.result.input.peakDb).c_str(),
                 dbText(outcome.result.input.rmsDb).c_str(), dbText(outcome.result.output.peakDb).c_str(),
                 dbText(outcome.result.output.rmsDb).c_str(), seconds,
@@ -319,16 +325,25 @@ int runRenderJobs(PluginModule& module, const std::vector<RenderJob>& jobs, cons
     if (displayed)
         std::fprintf(stderr, "\n");
 
+    // The program column as wide as its longest entry.
+    int nameWidth = 22;
+    bool anyDone = false;
+    for (const JobOutcome& outcome : outcomes) {
+        nameWidth = std::max(nameWidth, static_cast<int>(outcome.programName.size()));
+        anyDone = anyDone || outcome.ok;
+    }
+    if (anyDone)
+        printHeader(nameWidth);
     std::size_t failed = 0;
     double audioTotal = 0.0;
     double processorSeconds = 0.0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        printJob(jobs[i], outcomes[i]);
+        printJob(jobs[i], outcomes[i], nameWidth);
         failed += outcomes[i].ok ? 0 : 1;
         audioTotal += audioSeconds(outcomes[i]);
         processorSeconds += outcomes[i].processorSeconds;
     }
-    if (failed < jobs.size())
+    if (anyDone)
         printAlignment(options);
     if (jobs.size() > 1)
         std::printf("%zu jobs, %zu failed, on %zu threads: %.2f s of audio in %.2f s, %.1fx realtime, "

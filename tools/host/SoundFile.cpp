@@ -200,9 +200,7 @@ int bytesPerSample(int subtype)
 
 // libsndfile opens a file whose data ends before its header says with the
 // frames that are there, and notes each size that disagrees in its log as
-// "data : 88200 (should be 44100)". The difference is the bytes missing, the
-// same for the data chunk as for the chunks around it (some formats note only
-// those).
+// "data : 88200 (should be 44100)": the difference is the bytes missing.
 std::int64_t framesPromisedByHeader(SNDFILE* file, const SF_INFO& info)
 {
     const int frameBytes = bytesPerSample(info.format & SF_FORMAT_SUBMASK) * info.channels;
@@ -211,10 +209,10 @@ std::int64_t framesPromisedByHeader(SNDFILE* file, const SF_INFO& info)
     std::vector<char> log(16384);
     sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
     log.back() = 0;
-    // Sizes of the data chunk first; of the chunks around it where a format
-    // notes only those.
+    // The data chunk's size (WAV, AIFF, AU); W64 and RF64 check only the
+    // size of the whole file, whose data chunk comes last.
     static const std::set<std::string> dataChunks = {"data", "SSND", "Data Size"};
-    static const std::set<std::string> outerChunks = {"RIFF", "RIFX", "riff", "FORM", "Riff size"};
+    static const std::set<std::string> outerChunks = {"riff", "Riff size"};
     long long missing[2] = {0, 0};
     std::istringstream lines(log.data());
     for (std::string line; std::getline(lines, line);) {
