@@ -47,8 +47,10 @@ void refuseOutputsOverInputs(const std::vector<RenderJob>& jobs)
             inputs.insert(job.inputPath);
     std::vector<std::string> clashes;
     for (const RenderJob& job : jobs) {
+        std::error_code failure;
+        if (!fs::exists(job.outputPath, failure))
+            continue;
         for (const std::string& input : inputs) {
-            std::error_code failure;
             if (fs::equivalent(job.outputPath, input, failure) && !failure)
                 clashes.push_back(job.outputPath +
                                   (job.outputPath == input ? "" : " (the same file as " + input + ")"));
