@@ -5,8 +5,8 @@
 #include "Renderer.h"
 #include "SoundFile.h"
 #include "Vst2Instance.h"
-#include "effect/BoosterEffect.h"
 #include "engine/Oversampler.h"
+#include "host/BoosterEffect.h"
 
 #include <algorithm>
 #include <atomic>
