@@ -47,6 +47,14 @@ def check_dll(name, data, machine, version, problems):
         problems.append(f"{name}: exports {exports}, expected VSTPluginMain and main at one address")
 
 
+def check_texts(archive_name, texts, problems):
+    """The texts a user reads first speak only of what the archive holds."""
+    for name, text in texts.items():
+        for folder in ("build/", "scripts/", "src/"):
+            if folder in text:
+                problems.append(f"{archive_name}: {name} speaks of {folder}, which the archive does not hold")
+
+
 def main():
     dist, version = sys.argv[1], sys.argv[2]
     problems = []
@@ -61,6 +69,7 @@ def main():
         else:
             check_dll("x86/Grindlemark.dll", archive.read("x86/Grindlemark.dll"), 0x14C, version, problems)
             check_dll("x64/Grindlemark.dll", archive.read("x64/Grindlemark.dll"), 0x8664, version, problems)
+            check_texts(zip_path, {n: archive.read(n).decode() for n in ("README.md", "INSTALL.txt")}, problems)
 
     folder = f"Grindlemark-{version}-linux-x64"
     tar_path = os.path.join(dist, folder + ".tar.gz")
@@ -73,6 +82,14 @@ def main():
         else:
             archive.extractall(scratch)
             unpacked = os.path.join(scratch, folder)
+            texts = {}
+            for name in ("README.md", "INSTALL.txt"):
+                with open(os.path.join(unpacked, name)) as text:
+                    texts[name] = text.read()
+            check_texts(tar_path, texts, problems)
+            # ~/.vst does not exist until something makes it.
+            if "mkdir -p ~/.vst" not in texts["INSTALL.txt"]:
+                problems.append(f"{tar_path}: INSTALL.txt copies into ~/.vst without making it")
             # The unpacked tool loads the unpacked plug-in as a host does.
             info = subprocess.run([os.path.join(unpacked, "grindlemark-host"), "--plugin",
                                    os.path.join(unpacked, "Grindlemark.so"), "--info"],
