@@ -348,7 +348,7 @@ std::int32_t VST3CALL Vst3Plugin::getParameterCount()
     return kNumParameters + 1;
 }
 
-tresult VST3CALL Vst3Plugin::getParameterInfo(std::int32_t index, ParameterInfo& info)
+tresult VST3CALL Vst3Plugin::getParameterInfo(std::int32_t index, vst3::ParameterInfo& info)
 {
     if (index < 0 || index > kNumParameters)
         return kInvalidArgument;
