@@ -459,7 +459,6 @@ void Vst3Instance::setProgram(int program)
         return;
     const double value = programs > 1 ? static_cast<double>(program) / (programs - 1) : 0.0;
     controller->setParamNormalized(programId, value);
-    context.takeRestartFlags();
 }
 
 std::string Vst3Instance::programName()
