@@ -3,9 +3,8 @@
 // programs, state, latency and output bits.
 #include "support/TestHost.h"
 
-#include "PluginLibrary.h"
-#include "Vst3Instance.h"
-#include "vst3/Vst3Abi.h"
+#include "effect/Parameters.h"
+#include "support/Vst3Bundle.h"
 
 #include <gtest/gtest.h>
 
@@ -18,28 +17,6 @@
 using namespace vst3;
 
 namespace {
-
-struct LoadedBundle {
-    Vst3Module module;
-    std::unique_ptr<PluginInstance> made;
-    Vst3Instance* instance = nullptr;
-    std::string error;
-
-    LoadedBundle()
-    {
-        if (!module.load(executableFolder() + "Grindlemark.vst3", error))
-            return;
-        made = module.instantiate(error);
-        instance = static_cast<Vst3Instance*>(made.get());
-    }
-    IEditController& controller() { return *instance->controllerInterface(); }
-    IComponent& component() { return *instance->componentInterface(); }
-    ParamID programId() const { return 0x70726F67; }
-};
-
-#define LOAD_BUNDLE(name)                                                                                              \
-    LoadedBundle name;                                                                                                 \
-    ASSERT_NE(name.instance, nullptr) << name.error
 
 std::string text16(const TChar* text)
 {
@@ -76,7 +53,7 @@ TEST(Vst3Bundle, ParameterTextsEqualTheVst2TextsAndParseBack)
     IEditController& controller = bundle.controller();
     ASSERT_EQ(controller.getParameterCount(), kNumParameters + 1);
     for (int index = 0; index < kNumParameters; ++index) {
-        ParameterInfo info{};
+        vst3::ParameterInfo info{};
         ASSERT_EQ(controller.getParameterInfo(index, info), kResultOk);
         ASSERT_EQ(info.id, static_cast<ParamID>(index)); // automation carries over from VST2
         const std::string shortName = vst2.text(effGetParamName, index);
@@ -119,7 +96,7 @@ TEST(Vst3Bundle, ProgramListNamesTheProgramsAndAChangeSetsWhatSetProgramSets)
     ASSERT_EQ(units.getUnitInfo(0, root), kResultOk);
     EXPECT_EQ(root.programListId, list.id);
 
-    ParameterInfo programInfo{};
+    vst3::ParameterInfo programInfo{};
     ASSERT_EQ(controller.getParameterInfo(kNumParameters, programInfo), kResultOk);
     EXPECT_EQ(programInfo.id, bundle.programId());
     EXPECT_TRUE(programInfo.flags & kIsProgramChange);
