@@ -13,8 +13,6 @@ using namespace vst3;
 namespace {
 
 constexpr int kLastProgram = kNumPrograms - 1;
-// A state record is a few hundred bytes; a stream longer than this is not one.
-constexpr std::size_t kLargestState = 64 * 1024;
 
 bool isParameter(ParamID id)
 {
@@ -164,21 +162,39 @@ tresult VST3CALL Vst3Plugin::setActive(std::uint8_t)
     return kResultOk;
 }
 
+namespace {
+
+// Reads exactly `size` bytes unless the stream ends or fails first.
+bool readFully(IBStream& stream, std::uint8_t* into, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        std::int32_t got = 0;
+        if (stream.read(into + done, static_cast<std::int32_t>(size - done), &got) != kResultOk || got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+} // namespace
+
 tresult VST3CALL Vst3Plugin::setState(IBStream* state)
 {
     if (!state)
         return kInvalidArgument;
-    std::vector<std::uint8_t> record;
-    std::uint8_t chunk[1024];
-    for (;;) {
-        std::int32_t got = 0;
-        if (state->read(chunk, static_cast<std::int32_t>(sizeof(chunk)), &got) != kResultOk || got <= 0)
-            break;
-        record.insert(record.end(), chunk, chunk + std::min<std::int32_t>(got, sizeof(chunk)));
-        if (record.size() > kLargestState)
-            return kResultFalse;
-    }
-    if (!loadState(booster, record.data(), record.size()))
+    // The header says how long the record is; only that much is read, so a
+    // host's own data after it stays where it is, and garbage never makes
+    // this allocate more than a record's largest size.
+    std::vector<std::uint8_t> record(kStateHeaderSize);
+    if (!readFully(*state, record.data(), record.size()))
+        return kResultFalse;
+    const std::size_t size = stateRecordSize(record.data(), record.size());
+    if (size < kStateHeaderSize)
+        return kResultFalse;
+    record.resize(size);
+    if (!readFully(*state, record.data() + kStateHeaderSize, size - kStateHeaderSize) ||
+        !loadState(booster, record.data(), record.size()))
         return kResultFalse;
     reportLatencyChange();
     return kResultOk;
@@ -243,7 +259,6 @@ tresult VST3CALL Vst3Plugin::setupProcessing(ProcessSetup& setup)
         return kResultFalse;
     // Longer calls than the processor's largest block run in stretches of it.
     booster.setBlockSize(std::clamp(setup.maxSamplesPerBlock, 1, kMaxBlockSize));
-    doublePrecision = setup.symbolicSampleSize == kSample64;
     return kResultOk;
 }
 

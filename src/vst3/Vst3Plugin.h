@@ -135,7 +135,6 @@ private:
     vst3::IComponentHandler* handler = nullptr;
     vst3::FUnknown* hostContext = nullptr;
     bool singleChannel = false; // the mono arrangement: the processor's single-channel layout
-    bool doublePrecision = false;
     std::atomic<std::int32_t> reportedLatency{0};
     Vst3View* openView = nullptr;
 };
