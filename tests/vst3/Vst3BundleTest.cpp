@@ -167,8 +167,18 @@ TEST(Vst3Bundle, StateRoundTripsAndBadStatesChangeNothing)
     refused(newer, "newer version");
     EXPECT_EQ(target.component().setState(nullptr), kInvalidArgument);
 
-    vst3host::MemoryStream good(record);
+    std::vector<std::uint8_t> huge = record;
+    huge[9] = 0xff; // a byte count far beyond any record
+    refused(huge, "oversized");
+
+    // A host's own bytes after the record stay unread.
+    std::vector<std::uint8_t> followed = record;
+    followed.insert(followed.end(), {1, 2, 3, 4});
+    vst3host::MemoryStream good(followed);
     ASSERT_EQ(target.component().setState(&good), kResultOk);
+    std::int64_t position = 0;
+    good.tell(&position);
+    EXPECT_EQ(position, static_cast<std::int64_t>(record.size()));
     EXPECT_EQ(allValues(target.controller()), allValues(source.controller()));
     EXPECT_EQ(target.instance->program(), 4);
     // The controller's state calls carry the same record.
