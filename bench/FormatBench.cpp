@@ -43,7 +43,7 @@ struct Signal {
     }
 };
 
-const std::pair<int, float> kSettings[] = {{kEnable, 1.0f}, {kMode, 1.0f},  {kOversample, 1.0f},
+const std::pair<int, float> kSettings[] = {{kEnable, 1.0f}, {kMode, 1.0f},     {kOversample, 1.0f},
                                            {kDrive, 1.0f},  {kChannels, 1.0f}, {kCharacter, 4.5f / 6.0f}};
 
 void finish(benchmark::State& state)

@@ -62,12 +62,12 @@ constexpr Uid makeUid(std::uint32_t l1, std::uint32_t l2, std::uint32_t l3, std:
 {
 #if defined(_WIN32)
     return {{byteOf(l1, 0), byteOf(l1, 8), byteOf(l1, 16), byteOf(l1, 24), byteOf(l2, 16), byteOf(l2, 24),
-             byteOf(l2, 0), byteOf(l2, 8), byteOf(l3, 24), byteOf(l3, 16), byteOf(l3, 8), byteOf(l3, 0),
-             byteOf(l4, 24), byteOf(l4, 16), byteOf(l4, 8), byteOf(l4, 0)}};
+             byteOf(l2, 0), byteOf(l2, 8), byteOf(l3, 24), byteOf(l3, 16), byteOf(l3, 8), byteOf(l3, 0), byteOf(l4, 24),
+             byteOf(l4, 16), byteOf(l4, 8), byteOf(l4, 0)}};
 #else
     return {{byteOf(l1, 24), byteOf(l1, 16), byteOf(l1, 8), byteOf(l1, 0), byteOf(l2, 24), byteOf(l2, 16),
-             byteOf(l2, 8), byteOf(l2, 0), byteOf(l3, 24), byteOf(l3, 16), byteOf(l3, 8), byteOf(l3, 0),
-             byteOf(l4, 24), byteOf(l4, 16), byteOf(l4, 8), byteOf(l4, 0)}};
+             byteOf(l2, 8), byteOf(l2, 0), byteOf(l3, 24), byteOf(l3, 16), byteOf(l3, 8), byteOf(l3, 0), byteOf(l4, 24),
+             byteOf(l4, 16), byteOf(l4, 8), byteOf(l4, 0)}};
 #endif
 }
 
@@ -366,8 +366,8 @@ public:
     virtual tresult VST3CALL getProgramInfo(std::int32_t listId, std::int32_t programIndex, const char* attribute,
                                             String128 value) = 0;
     virtual tresult VST3CALL hasProgramPitchNames(std::int32_t listId, std::int32_t programIndex) = 0;
-    virtual tresult VST3CALL getProgramPitchName(std::int32_t listId, std::int32_t programIndex,
-                                                 std::int16_t midiPitch, String128 name) = 0;
+    virtual tresult VST3CALL getProgramPitchName(std::int32_t listId, std::int32_t programIndex, std::int16_t midiPitch,
+                                                 String128 name) = 0;
     virtual std::int32_t VST3CALL getSelectedUnit() = 0;
     virtual tresult VST3CALL selectUnit(std::int32_t unitId) = 0;
     virtual tresult VST3CALL getUnitByBus(std::int32_t type, std::int32_t direction, std::int32_t busIndex,

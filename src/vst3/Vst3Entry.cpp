@@ -17,8 +17,7 @@ constexpr const char* kClassCategory = "Audio Module Class";
 constexpr const char* kSubCategories = "Fx|Distortion";
 constexpr const char* kInterfaceVersion = "VST 3.7";
 
-template <std::size_t size>
-void copyText(char (&field)[size], const char* text)
+template <std::size_t size> void copyText(char (&field)[size], const char* text)
 {
     std::strncpy(field, text, size - 1);
     field[size - 1] = 0;

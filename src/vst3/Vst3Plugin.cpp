@@ -131,8 +131,7 @@ std::int32_t VST3CALL Vst3Plugin::getBusCount(std::int32_t type, std::int32_t di
     return type == kAudio && (direction == kInput || direction == kOutput) ? 1 : 0;
 }
 
-tresult VST3CALL Vst3Plugin::getBusInfo(std::int32_t type, std::int32_t direction, std::int32_t index,
-                                        BusInfo& info)
+tresult VST3CALL Vst3Plugin::getBusInfo(std::int32_t type, std::int32_t direction, std::int32_t index, BusInfo& info)
 {
     if (type != kAudio || index != 0 || (direction != kInput && direction != kOutput))
         return kInvalidArgument;
@@ -150,11 +149,9 @@ tresult VST3CALL Vst3Plugin::getRoutingInfo(RoutingInfo&, RoutingInfo&)
     return kNotImplemented;
 }
 
-tresult VST3CALL Vst3Plugin::activateBus(std::int32_t type, std::int32_t direction, std::int32_t index,
-                                         std::uint8_t)
+tresult VST3CALL Vst3Plugin::activateBus(std::int32_t type, std::int32_t direction, std::int32_t index, std::uint8_t)
 {
-    return type == kAudio && index == 0 && (direction == kInput || direction == kOutput) ? kResultOk
-                                                                                         : kInvalidArgument;
+    return type == kAudio && index == 0 && (direction == kInput || direction == kOutput) ? kResultOk : kInvalidArgument;
 }
 
 tresult VST3CALL Vst3Plugin::setActive(std::uint8_t)
@@ -312,8 +309,8 @@ void Vst3Plugin::processAudio(ProcessData& data, Sample** inputs, Sample** outpu
     const int frames = std::max(data.numSamples, 0);
     Sample* in[2] = {nullptr, nullptr};
     Sample* out[2] = {nullptr, nullptr};
-    const bool haveAudio = channels > 0 && inputs && outputs && inputs[0] && outputs[0] &&
-                           (channels < 2 || (inputs[1] && outputs[1]));
+    const bool haveAudio =
+        channels > 0 && inputs && outputs && inputs[0] && outputs[0] && (channels < 2 || (inputs[1] && outputs[1]));
     int position = 0;
     do {
         // Every point at or before this frame, then audio up to the next one.
@@ -401,7 +398,8 @@ tresult VST3CALL Vst3Plugin::getParamStringByValue(ParamID id, ParamValue value,
     }
     if (!isParameter(id))
         return kInvalidArgument;
-    copyToString16(text, 128, parameterText(static_cast<int>(id), limitParameterValue(static_cast<float>(value))).c_str());
+    copyToString16(text, 128,
+                   parameterText(static_cast<int>(id), limitParameterValue(static_cast<float>(value))).c_str());
     return kResultOk;
 }
 
@@ -550,8 +548,7 @@ tresult VST3CALL Vst3Plugin::getProgramName(std::int32_t listId, std::int32_t pr
     return kResultOk;
 }
 
-tresult VST3CALL Vst3Plugin::getUnitByBus(std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                                          std::int32_t& unitId)
+tresult VST3CALL Vst3Plugin::getUnitByBus(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t& unitId)
 {
     unitId = kRootUnitId;
     return kResultOk;

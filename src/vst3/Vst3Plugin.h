@@ -74,8 +74,7 @@ public:
     vst3::tresult VST3CALL getParameterInfo(std::int32_t index, vst3::ParameterInfo& info) override;
     vst3::tresult VST3CALL getParamStringByValue(vst3::ParamID id, vst3::ParamValue value,
                                                  vst3::String128 text) override;
-    vst3::tresult VST3CALL getParamValueByString(vst3::ParamID id, vst3::TChar* text,
-                                                 vst3::ParamValue& value) override;
+    vst3::tresult VST3CALL getParamValueByString(vst3::ParamID id, vst3::TChar* text, vst3::ParamValue& value) override;
     vst3::ParamValue VST3CALL normalizedParamToPlain(vst3::ParamID id, vst3::ParamValue value) override;
     vst3::ParamValue VST3CALL plainParamToNormalized(vst3::ParamID id, vst3::ParamValue plain) override;
     vst3::ParamValue VST3CALL getParamNormalized(vst3::ParamID id) override;

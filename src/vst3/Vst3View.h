@@ -14,9 +14,7 @@
 
 class Vst3Plugin;
 
-class Vst3View final : public vst3::IPlugView,
-                       public vst3::IPlugViewContentScaleSupport,
-                       public vst3::ITimerHandler {
+class Vst3View final : public vst3::IPlugView, public vst3::IPlugViewContentScaleSupport, public vst3::ITimerHandler {
 public:
     explicit Vst3View(Vst3Plugin& plugin); // holds a reference to the plug-in
     Vst3View(const Vst3View&) = delete;

@@ -6,7 +6,6 @@
 #include "support/LeakProbesPosix.h"
 #include "support/X11HostWindow.h"
 
-
 namespace {
 
 TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)

@@ -260,8 +260,7 @@ TEST(Vst3Bundle, SetupRefusesRatesOutsideTheDesignRangeAndOddLayouts)
 // every program, single and double precision, stereo and single-channel,
 // with one parameter automated inside the blocks (VST2 hosts split the call
 // there; VST3 hosts send the point at its offset).
-template <typename Sample>
-void expectSameOutput(int program, int channels, int blockSize)
+template <typename Sample> void expectSameOutput(int program, int channels, int blockSize)
 {
     LoadedBundle bundle;
     ASSERT_NE(bundle.instance, nullptr) << bundle.error;

@@ -23,8 +23,8 @@ TEST(Vst3EditorCycles, TwentyOpenCloseCyclesLeaveNothingBehind)
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "Vst3EditorCyclesFrame";
     RegisterClassA(&windowClass);
-    HWND frame = CreateWindowExA(0, "Vst3EditorCyclesFrame", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640,
-                                 340, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND frame = CreateWindowExA(0, "Vst3EditorCyclesFrame", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 340,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(frame, nullptr);
     {
         LOAD_BUNDLE(bundle);

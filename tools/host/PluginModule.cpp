@@ -9,8 +9,7 @@ bool endsWith(const std::string& text, const std::string& tail)
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-template <typename Module>
-std::unique_ptr<PluginModule> loadAs(const std::string& path, std::string& error)
+template <typename Module> std::unique_ptr<PluginModule> loadAs(const std::string& path, std::string& error)
 {
     auto module = std::make_unique<Module>();
     if (!module->load(path, error))

@@ -43,8 +43,7 @@ std::string uidText(const std::uint8_t* id)
     return text;
 }
 
-template <typename Interface>
-Interface* query(FUnknown* object, const Uid& iid)
+template <typename Interface> Interface* query(FUnknown* object, const Uid& iid)
 {
     void* found = nullptr;
     if (!object || object->queryInterface(iid.bytes, &found) != kResultOk)
@@ -52,8 +51,7 @@ Interface* query(FUnknown* object, const Uid& iid)
     return static_cast<Interface*>(found);
 }
 
-template <typename Interface>
-void releaseInto(Interface*& object)
+template <typename Interface> void releaseInto(Interface*& object)
 {
     if (object)
         object->release();
@@ -100,8 +98,9 @@ tresult VST3CALL MemoryStream::write(void* buffer, std::int32_t count, std::int3
 
 tresult VST3CALL MemoryStream::seek(std::int64_t position, std::int32_t mode, std::int64_t* result)
 {
-    std::int64_t base = mode == kSeekSet ? 0 : mode == kSeekCur ? static_cast<std::int64_t>(cursor)
-                                                                : static_cast<std::int64_t>(bytes.size());
+    std::int64_t base = mode == kSeekSet   ? 0
+                        : mode == kSeekCur ? static_cast<std::int64_t>(cursor)
+                                           : static_cast<std::int64_t>(bytes.size());
     if (base + position < 0)
         return kInvalidArgument;
     cursor = static_cast<std::size_t>(base + position);
@@ -399,11 +398,11 @@ std::vector<std::pair<std::string, std::string>> Vst3Instance::identity()
     BusInfo input{}, output{};
     component->getBusInfo(kAudio, kInput, 0, input);
     component->getBusInfo(kAudio, kOutput, 0, output);
-    lines.push_back({"Channels", std::to_string(input.channelCount) + " in, " + std::to_string(output.channelCount) +
-                                     " out"});
-    lines.push_back({"Format", "VST 3, " + std::string(separateController ? "separate controller" : "single component") +
-                                   (processor->canProcessSampleSize(kSample64) == kResultTrue ? ", 32 and 64 bit"
-                                                                                              : ", 32 bit")});
+    lines.push_back(
+        {"Channels", std::to_string(input.channelCount) + " in, " + std::to_string(output.channelCount) + " out"});
+    lines.push_back(
+        {"Format", "VST 3, " + std::string(separateController ? "separate controller" : "single component") +
+                       (processor->canProcessSampleSize(kSample64) == kResultTrue ? ", 32 and 64 bit" : ", 32 bit")});
     lines.push_back({"Latency", std::to_string(latency()) + " samples"});
     return lines;
 }
