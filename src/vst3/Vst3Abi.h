@@ -280,6 +280,13 @@ public:
 };
 constexpr Uid kIAudioProcessorIid = makeUid(0x42043F99, 0xB7DA453C, 0xA569E79D, 0x9AAEC33D);
 
+// The context a processor asks the host to fill in each processing call.
+class IProcessContextRequirements : public FUnknown {
+public:
+    virtual std::uint32_t VST3CALL getProcessContextRequirements() = 0;
+};
+constexpr Uid kIProcessContextRequirementsIid = makeUid(0x2A654303, 0xEF764E3D, 0x95B5FE83, 0x730EF6D0);
+
 // ---- Controller -------------------------------------------------------------
 
 enum RestartFlags : std::int32_t {

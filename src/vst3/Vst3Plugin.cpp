@@ -72,6 +72,8 @@ tresult VST3CALL Vst3Plugin::queryInterface(const TUID iid, void** object)
         found = static_cast<IEditController*>(this);
     else if (kIUnitInfoIid == iid)
         found = static_cast<IUnitInfo*>(this);
+    else if (kIProcessContextRequirementsIid == iid)
+        found = static_cast<IProcessContextRequirements*>(this);
     *object = found;
     if (!found)
         return kNoInterface;
@@ -190,10 +192,11 @@ tresult VST3CALL Vst3Plugin::setState(IBStream* state)
     if (size < kStateHeaderSize)
         return kResultFalse;
     record.resize(size);
+    // A latency change is told at the next UI-thread call, not from inside
+    // the host's state call (hosts may hold their plug-in lock here).
     if (!readFully(*state, record.data() + kStateHeaderSize, size - kStateHeaderSize) ||
         !loadState(booster, record.data(), record.size()))
         return kResultFalse;
-    reportLatencyChange();
     return kResultOk;
 }
 
@@ -278,6 +281,16 @@ tresult VST3CALL Vst3Plugin::process(ProcessData& data)
     }
     if (channels > 0)
         data.outputs[0].silenceFlags = 0;
+    if (data.outputParameterChanges && valuesToReport.exchange(false, std::memory_order_relaxed)) {
+        // A program was selected: its values, as the host's view of them.
+        for (int index = 0; index < kNumParameters; ++index) {
+            std::int32_t queueIndex = 0;
+            std::int32_t pointIndex = 0;
+            if (IParamValueQueue* queue =
+                    data.outputParameterChanges->addParameterData(static_cast<ParamID>(index), queueIndex))
+                queue->addPoint(0, booster.getParameter(index), pointIndex);
+        }
+    }
     return kResultOk;
 }
 
@@ -458,13 +471,13 @@ tresult VST3CALL Vst3Plugin::setParamNormalized(ParamID id, ParamValue value)
     if (id == kProgramParameterId) {
         const int before = booster.program();
         booster.setProgram(programOfValue(value));
-        // Only a real change is told: a host answering the news by setting
-        // the same program again must not start a loop.
-        if (booster.program() != before) {
-            const int latency = booster.latencyFrames();
-            const bool latencyChanged = latency != reportedLatency.load(std::memory_order_relaxed);
-            tellHost(kParamValuesChanged | (latencyChanged ? kLatencyChanged : 0));
-        }
+        // The new values reach the host through the next processing call's
+        // output changes, not a restart request from inside this call: a
+        // host may hold its own plug-in lock while it selects a program
+        // (Ardour 7.3 does, and a restart request from here deadlocks it).
+        // A latency change is told at the next UI-thread call.
+        if (booster.program() != before)
+            valuesToReport.store(true, std::memory_order_relaxed);
         return kResultOk;
     }
     if (!isParameter(id))
@@ -501,18 +514,14 @@ void Vst3Plugin::viewClosed(Vst3View* view)
         openView = nullptr;
 }
 
-void Vst3Plugin::tellHost(std::int32_t flags)
-{
-    if (flags & kLatencyChanged)
-        reportedLatency.store(booster.latencyFrames(), std::memory_order_relaxed);
-    if (handler)
-        handler->restartComponent(flags);
-}
-
 void Vst3Plugin::reportLatencyChange()
 {
-    if (booster.latencyFrames() != reportedLatency.load(std::memory_order_relaxed))
-        tellHost(kLatencyChanged);
+    const int latency = booster.latencyFrames();
+    if (latency == reportedLatency.load(std::memory_order_relaxed))
+        return;
+    reportedLatency.store(latency, std::memory_order_relaxed);
+    if (handler)
+        handler->restartComponent(kLatencyChanged);
 }
 
 // ---- Program list ---------------------------------------------------------------

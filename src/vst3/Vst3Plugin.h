@@ -26,6 +26,7 @@ class Vst3Plugin final : public vst3::IComponent,
                          public vst3::IAudioProcessor,
                          public vst3::IEditController,
                          public vst3::IUnitInfo,
+                         public vst3::IProcessContextRequirements,
                          public PanelHost {
 public:
     Vst3Plugin();
@@ -67,6 +68,9 @@ public:
     vst3::tresult VST3CALL setProcessing(std::uint8_t state) override;
     vst3::tresult VST3CALL process(vst3::ProcessData& data) override;
     std::uint32_t VST3CALL getTailSamples() override { return 0; }
+
+    // IProcessContextRequirements: nothing of the transport or tempo is used.
+    std::uint32_t VST3CALL getProcessContextRequirements() override { return 0; }
 
     // IEditController
     vst3::tresult VST3CALL setComponentState(vst3::IBStream* state) override;
@@ -117,8 +121,11 @@ public:
     void performEdit(int index, float value) override;
     void endEdit(int index) override;
 
-    // Host's UI thread: tells the host when the delay has changed since it
-    // last asked (an "Oversample" change by any route, audio thread included).
+    // Host's UI thread, outside the host's own calls into the plug-in that
+    // may hold its locks: tells the host when the delay has changed since it
+    // last asked (an "Oversample" change by any route: automation, a program,
+    // a state). Parameter changes, the editor's edits and the view's timer
+    // call it.
     void reportLatencyChange();
     // The view tells its plug-in when it goes, so a new one may be made.
     void viewClosed(Vst3View* view);
@@ -127,7 +134,6 @@ private:
     ~Vst3Plugin();
     template <typename Sample>
     void processAudio(vst3::ProcessData& data, Sample** inputs, Sample** outputs, int channels);
-    void tellHost(std::int32_t flags);
 
     std::atomic<std::uint32_t> references{1};
     BoosterProcessor booster;
@@ -135,5 +141,7 @@ private:
     vst3::FUnknown* hostContext = nullptr;
     bool singleChannel = false; // the mono arrangement: the processor's single-channel layout
     std::atomic<std::int32_t> reportedLatency{0};
+    // A program change's values, for the next processing call to report.
+    std::atomic<bool> valuesToReport{false};
     Vst3View* openView = nullptr;
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 using namespace vst3;
 using namespace vst3host;
@@ -529,7 +530,6 @@ void Vst3Instance::processBuffers(Sample** inputs, Sample** outputs, int frames,
         input.channelBuffers32 = inputs;
         output.channelBuffers32 = outputs;
     }
-    ParameterChanges outputChanges;
     ProcessData data{};
     data.processMode = kRealtime;
     data.symbolicSampleSize = sampleSize;
@@ -539,9 +539,26 @@ void Vst3Instance::processBuffers(Sample** inputs, Sample** outputs, int frames,
     data.inputs = &input;
     data.outputs = &output;
     data.inputParameterChanges = &processing;
-    data.outputParameterChanges = &outputChanges;
+    data.outputParameterChanges = &reporting;
     processor->process(data);
     processing.clear();
+    if (reporting.getParameterCount() > 0) {
+        std::lock_guard<std::mutex> guard(pendingLock);
+        for (std::int32_t q = 0; q < reporting.getParameterCount(); ++q) {
+            IParamValueQueue* queue = reporting.getParameterData(q);
+            std::int32_t offset = 0;
+            double value = 0.0;
+            if (queue->getPoint(queue->getPointCount() - 1, offset, value) == kResultOk)
+                reported.push_back({queue->getParameterId(), value});
+        }
+        reporting.clear();
+    }
+}
+
+std::vector<std::pair<ParamID, double>> Vst3Instance::takeReportedValues()
+{
+    std::lock_guard<std::mutex> guard(pendingLock);
+    return std::exchange(reported, {});
 }
 
 void Vst3Instance::process(float** inputs, float** outputs, int frames)

@@ -143,6 +143,9 @@ public:
     void process(double** inputs, double** outputs, int frames) override;
     // A parameter point inside the next processing call, at a frame offset.
     void queueParameter(int index, std::int32_t offset, double value);
+    // The values the plug-in reported from its processing calls since the
+    // last take, last point of each parameter, as (id, value).
+    std::vector<std::pair<vst3::ParamID, double>> takeReportedValues();
     bool editorSize(int& width, int& height, std::string& reason) override;
     bool openEditor(void* parentWindow) override;
     void idleEditor() override;
@@ -178,6 +181,8 @@ private:
     std::mutex pendingLock; // the tool's UI thread queues, its audio thread takes
     vst3host::ParameterChanges pending;
     vst3host::ParameterChanges processing;
+    vst3host::ParameterChanges reporting;
+    std::vector<std::pair<vst3::ParamID, double>> reported;
 };
 
 // A VST 3 module: a bundle folder (the binary for this platform inside it)
