@@ -49,7 +49,18 @@ struct PointCursor {
 
 } // namespace
 
-Vst3Plugin::Vst3Plugin() = default;
+Vst3Plugin::Vst3Plugin()
+{
+    for (int index = 0; index < kNumParameters; ++index)
+        hostView[static_cast<std::size_t>(index)].store(booster.getParameter(index), std::memory_order_relaxed);
+}
+
+// The value the host last knew for a parameter: what it sent, or what this
+// plug-in told it.
+void Vst3Plugin::hostKnows(int index, float value)
+{
+    hostView[static_cast<std::size_t>(index)].store(limitParameterValue(value), std::memory_order_relaxed);
+}
 
 Vst3Plugin::~Vst3Plugin()
 {
@@ -197,6 +208,7 @@ tresult VST3CALL Vst3Plugin::setState(IBStream* state)
     if (!readFully(*state, record.data() + kStateHeaderSize, size - kStateHeaderSize) ||
         !loadState(booster, record.data(), record.size()))
         return kResultFalse;
+    valuesToReport.store(true, std::memory_order_relaxed);
     return kResultOk;
 }
 
@@ -286,12 +298,26 @@ tresult VST3CALL Vst3Plugin::process(ProcessData& data)
         for (int index = 0; index < kNumParameters; ++index) {
             std::int32_t queueIndex = 0;
             std::int32_t pointIndex = 0;
+            const float value = booster.getParameter(index);
             if (IParamValueQueue* queue =
-                    data.outputParameterChanges->addParameterData(static_cast<ParamID>(index), queueIndex))
-                queue->addPoint(0, booster.getParameter(index), pointIndex);
+                    data.outputParameterChanges->addParameterData(static_cast<ParamID>(index), queueIndex)) {
+                queue->addPoint(0, value, pointIndex);
+                hostKnows(index, value);
+            }
         }
     }
     return kResultOk;
+}
+
+// Hosts send the values they hold again and again; only a change reaches the
+// processor, since taking some values again is not free (a new "Oversample"
+// value restarts the oversampled chain, even the same one).
+void Vst3Plugin::applyPoint(int index, ParamValue value)
+{
+    const float limited = limitParameterValue(static_cast<float>(value));
+    hostKnows(index, limited);
+    if (limited != booster.getParameter(index))
+        booster.setParameter(index, limited);
 }
 
 // The block runs in stretches between the parameter points the host sends,
@@ -331,7 +357,7 @@ void Vst3Plugin::processAudio(ProcessData& data, Sample** inputs, Sample** outpu
         for (int c = 0; c < cursorCount; ++c) {
             PointCursor& cursor = cursors[static_cast<std::size_t>(c)];
             while (cursor.pending() && cursor.offset <= position) {
-                booster.setParameter(cursor.id, static_cast<float>(cursor.value));
+                applyPoint(cursor.id, cursor.value);
                 ++cursor.next;
                 cursor.load();
             }
@@ -356,7 +382,7 @@ void Vst3Plugin::processAudio(ProcessData& data, Sample** inputs, Sample** outpu
     for (int c = 0; c < cursorCount; ++c) {
         PointCursor& cursor = cursors[static_cast<std::size_t>(c)];
         for (; cursor.pending(); ++cursor.next, cursor.load())
-            booster.setParameter(cursor.id, static_cast<float>(cursor.value));
+            applyPoint(cursor.id, cursor.value);
     }
 }
 
@@ -482,7 +508,13 @@ tresult VST3CALL Vst3Plugin::setParamNormalized(ParamID id, ParamValue value)
     }
     if (!isParameter(id))
         return kInvalidArgument;
-    booster.setParameter(static_cast<int>(id), static_cast<float>(value));
+    // Hosts keep their controller in step by sending back what they last
+    // knew; after a program or a state that is older than the processor's
+    // values, so a value the host already knew is no change.
+    const int index = static_cast<int>(id);
+    const float limited = limitParameterValue(static_cast<float>(value));
+    if (limited != hostView[static_cast<std::size_t>(index)].load(std::memory_order_relaxed))
+        applyPoint(index, limited);
     reportLatencyChange();
     return kResultOk;
 }
@@ -576,6 +608,7 @@ void Vst3Plugin::performEdit(int index, float value)
     if (!isParameter(static_cast<ParamID>(index)))
         return;
     booster.setParameter(index, value);
+    hostKnows(index, booster.getParameter(index));
     if (handler)
         handler->performEdit(static_cast<ParamID>(index), booster.getParameter(index));
     reportLatencyChange();

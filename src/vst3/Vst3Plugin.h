@@ -8,6 +8,7 @@
 #include "effect/PanelHost.h"
 #include "vst3/Vst3Abi.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -132,6 +133,8 @@ public:
 
 private:
     ~Vst3Plugin();
+    void hostKnows(int index, float value);
+    void applyPoint(int index, vst3::ParamValue value);
     template <typename Sample>
     void processAudio(vst3::ProcessData& data, Sample** inputs, Sample** outputs, int channels);
 
@@ -141,7 +144,10 @@ private:
     vst3::FUnknown* hostContext = nullptr;
     bool singleChannel = false; // the mono arrangement: the processor's single-channel layout
     std::atomic<std::int32_t> reportedLatency{0};
-    // A program change's values, for the next processing call to report.
+    // New values from a program or a state, for the next processing call to
+    // report to the host.
     std::atomic<bool> valuesToReport{false};
+    // What the host last knew of each parameter (any thread).
+    std::array<std::atomic<float>, kNumParameters> hostView{};
     Vst3View* openView = nullptr;
 };

@@ -49,7 +49,7 @@ if program ~= "" then
 	if not plugin:load_preset (preset) then fail ("the preset did not load") end
 	print ("render: preset " .. preset.label .. " (" .. preset.uri .. ")")
 end
-for index, value in string.gmatch (os.getenv ("GM_PARAMETERS") or "", "(%d+)=([%d.]+)") do
+for index, value in string.gmatch (os.getenv ("GM_PARAMETERS") or "", "(%d+)=(-?[%d.]+)") do
 	if not ARDOUR.LuaAPI.set_processor_param (processor, tonumber (index), tonumber (value)) then
 		fail ("parameter " .. index .. " could not be set")
 	end
@@ -73,5 +73,8 @@ end
 
 local ok, message = pcall (render)
 if not ok then print (message) end
--- Quitting closes the session; closing it first crashes Ardour 7.3 at times.
+-- The engine stops before the session goes, so no process cycle meets a
+-- plug-in being torn down.
+AudioEngine:stop (false)
+close_session ()
 quit ()
