@@ -40,6 +40,20 @@ public:
         return kNoInterface;
     }
     std::uint32_t VST3CALL addRef() override { return 1; }
+
+    // The one class in each of the three forms of its description: the
+    // fields all forms share, then the form's own.
+    template <typename Info, typename Texts> static tresult describe(std::int32_t index, Info* info, Texts texts)
+    {
+        if (index != 0 || !info)
+            return kInvalidArgument;
+        std::memset(info, 0, sizeof(*info));
+        std::memcpy(info->cid, kBoosterClassId.bytes, sizeof(info->cid));
+        info->cardinality = kManyInstances;
+        copyText(info->category, kClassCategory);
+        texts(*info);
+        return kResultOk;
+    }
     std::uint32_t VST3CALL release() override { return 1; }
 
     tresult VST3CALL getFactoryInfo(PFactoryInfo* info) override
@@ -54,44 +68,27 @@ public:
     std::int32_t VST3CALL countClasses() override { return 1; }
     tresult VST3CALL getClassInfo(std::int32_t index, PClassInfo* info) override
     {
-        if (index != 0 || !info)
-            return kInvalidArgument;
-        std::memset(info, 0, sizeof(*info));
-        std::memcpy(info->cid, kBoosterClassId.bytes, sizeof(info->cid));
-        info->cardinality = kManyInstances;
-        copyText(info->category, kClassCategory);
-        copyText(info->name, kClassName);
-        return kResultOk;
+        return describe(index, info, [](PClassInfo& into) { copyText(into.name, kClassName); });
     }
     tresult VST3CALL getClassInfo2(std::int32_t index, PClassInfo2* info) override
     {
-        if (index != 0 || !info)
-            return kInvalidArgument;
-        std::memset(info, 0, sizeof(*info));
-        std::memcpy(info->cid, kBoosterClassId.bytes, sizeof(info->cid));
-        info->cardinality = kManyInstances;
-        copyText(info->category, kClassCategory);
-        copyText(info->name, kClassName);
-        copyText(info->subCategories, kSubCategories);
-        copyText(info->vendor, GRINDLEMARK_VENDOR_TEXT);
-        copyText(info->version, GRINDLEMARK_VERSION_TEXT);
-        copyText(info->sdkVersion, kInterfaceVersion);
-        return kResultOk;
+        return describe(index, info, [](PClassInfo2& into) {
+            copyText(into.name, kClassName);
+            copyText(into.subCategories, kSubCategories);
+            copyText(into.vendor, GRINDLEMARK_VENDOR_TEXT);
+            copyText(into.version, GRINDLEMARK_VERSION_TEXT);
+            copyText(into.sdkVersion, kInterfaceVersion);
+        });
     }
     tresult VST3CALL getClassInfoUnicode(std::int32_t index, PClassInfoW* info) override
     {
-        if (index != 0 || !info)
-            return kInvalidArgument;
-        std::memset(info, 0, sizeof(*info));
-        std::memcpy(info->cid, kBoosterClassId.bytes, sizeof(info->cid));
-        info->cardinality = kManyInstances;
-        copyText(info->category, kClassCategory);
-        copyToString16(info->name, 64, kClassName);
-        copyText(info->subCategories, kSubCategories);
-        copyToString16(info->vendor, 64, GRINDLEMARK_VENDOR_TEXT);
-        copyToString16(info->version, 64, GRINDLEMARK_VERSION_TEXT);
-        copyToString16(info->sdkVersion, 64, kInterfaceVersion);
-        return kResultOk;
+        return describe(index, info, [](PClassInfoW& into) {
+            copyToString16(into.name, 64, kClassName);
+            copyText(into.subCategories, kSubCategories);
+            copyToString16(into.vendor, 64, GRINDLEMARK_VENDOR_TEXT);
+            copyToString16(into.version, 64, GRINDLEMARK_VERSION_TEXT);
+            copyToString16(into.sdkVersion, 64, kInterfaceVersion);
+        });
     }
     tresult VST3CALL setHostContext(FUnknown*) override { return kResultOk; }
 

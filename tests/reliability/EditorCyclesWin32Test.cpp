@@ -16,21 +16,10 @@
 
 namespace {
 
-LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = frameProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "EditorCyclesFrame";
-    RegisterClassA(&windowClass);
-    HWND frame = CreateWindowExA(0, "EditorCyclesFrame", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 340,
-                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND frame = createHostFrame("EditorCyclesFrame");
     ASSERT_NE(frame, nullptr);
 
     auto run = [&](int cycles) {
@@ -76,8 +65,7 @@ TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
     RecordProperty("userObjects", static_cast<int>(userBefore));
     RecordProperty("gdiObjects", static_cast<int>(gdiBefore));
 
-    DestroyWindow(frame);
-    UnregisterClassA("EditorCyclesFrame", GetModuleHandleA(nullptr));
+    destroyHostFrame(frame, "EditorCyclesFrame");
     CoUninitialize();
 }
 

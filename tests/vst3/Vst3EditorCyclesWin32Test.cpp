@@ -10,21 +10,10 @@
 
 namespace {
 
-LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 TEST(Vst3EditorCycles, TwentyOpenCloseCyclesLeaveNothingBehind)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = frameProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "Vst3EditorCyclesFrame";
-    RegisterClassA(&windowClass);
-    HWND frame = CreateWindowExA(0, "Vst3EditorCyclesFrame", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 340,
-                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND frame = createHostFrame("Vst3EditorCyclesFrame");
     ASSERT_NE(frame, nullptr);
     {
         LOAD_BUNDLE(bundle);
@@ -51,8 +40,7 @@ TEST(Vst3EditorCycles, TwentyOpenCloseCyclesLeaveNothingBehind)
         EXPECT_TRUE(threadsNotIn(threadsBefore).empty());
         EXPECT_EQ(windowCount(), windowsBefore);
     }
-    DestroyWindow(frame);
-    UnregisterClassA("Vst3EditorCyclesFrame", GetModuleHandleA(nullptr));
+    destroyHostFrame(frame, "Vst3EditorCyclesFrame");
     CoUninitialize();
 }
 
