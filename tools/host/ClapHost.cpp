@@ -107,7 +107,8 @@ namespace {
 // The events the host hands in, as given.
 class InputList {
 public:
-    explicit InputList(const std::vector<clap_event_param_value_t>& events) : given(events)
+    InputList(const std::vector<clap_event_param_value_t>& events, std::function<void()> onRead)
+        : given(events), onRead(std::move(onRead))
     {
         list.ctx = this;
         list.size = size;
@@ -118,7 +119,10 @@ public:
 private:
     static std::uint32_t CLAP_ABI size(const clap_input_events_t* self)
     {
-        return static_cast<std::uint32_t>(static_cast<const InputList*>(self->ctx)->given.size());
+        const auto& list = *static_cast<const InputList*>(self->ctx);
+        if (list.onRead)
+            list.onRead();
+        return static_cast<std::uint32_t>(list.given.size());
     }
     static const clap_event_header_t* CLAP_ABI get(const clap_input_events_t* self, std::uint32_t index)
     {
@@ -127,6 +131,7 @@ private:
     }
 
     const std::vector<clap_event_param_value_t>& given;
+    std::function<void()> onRead;
     clap_input_events_t list{};
 };
 
@@ -350,7 +355,7 @@ const void* CLAP_ABI ClapHostCalls::extension(const clap_host_t* host, const cha
                       {CLAP_EXT_AUDIO_PORTS, &kHostPorts}};
     for (const auto& entry : extensions)
         if (id && std::strcmp(id, entry.id) == 0)
-            return entry.extension;
+            return entry.extension == &kHostTimers && !of(host).offerTimerSupport ? nullptr : entry.extension;
     return nullptr;
 }
 
@@ -610,7 +615,7 @@ clap_process_status ClapSession::process(Sample* const* inputs, std::uint32_t in
         attachSilence(inputBuffers[port], portsIn[port].channel_count);
     for (std::size_t port = 1; port < outputBuffers.size(); ++port)
         attachSilence(outputBuffers[port], portsOut[port].channel_count);
-    const InputList in(events);
+    const InputList in(events, onEventsRead);
     OutputList out(*this);
     const clap_process_t block{steadyTime,
                                frames,
@@ -644,7 +649,7 @@ void ClapSession::flush(const std::vector<clap_event_param_value_t>& events)
         role.emplace(*this, "params.flush");
     else
         mainCall("params.flush", Stage::initialised, Stage::initialised);
-    const InputList in(events);
+    const InputList in(events, nullptr);
     OutputList out(*this);
     params->flush(instance, in.handle(), out.handle());
     receive(out, 0, true);

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -108,6 +109,13 @@ public:
                                 std::uint32_t outputChannels, std::uint32_t frames,
                                 const std::vector<clap_event_param_value_t>& events = {});
     void flush(const std::vector<clap_event_param_value_t>& events = {});
+
+    // For tests: whether the host offers timer support, set before init (a
+    // plug-in's editor then has to pump itself).
+    bool offerTimerSupport = true;
+    // For tests: runs on the audio thread when the plug-in asks how many
+    // events a block has, so that a test can hold a call open.
+    std::function<void()> onEventsRead;
 
     // The plug-in's extensions, fetched by init (null when it has none).
     const clap_plugin_params_t* params = nullptr;
