@@ -7,6 +7,7 @@
 #include <clap/plugin-features.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,11 +20,14 @@ namespace {
 const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_FEATURE_DISTORTION, CLAP_PLUGIN_FEATURE_STEREO,
                            nullptr};
 
-// The window system whose windows the editor embeds in.
+// The window system whose windows the editor embeds in; the Windows panel
+// runs its own timer, the X11 one needs its pump.
 #if defined(_WIN32)
 constexpr const char* kWindowApi = CLAP_WINDOW_API_WIN32;
+constexpr bool kPanelNeedsPump = false;
 #else
 constexpr const char* kWindowApi = CLAP_WINDOW_API_X11;
+constexpr bool kPanelNeedsPump = true;
 #endif
 
 // The editor's pump: its X events and its 33 ms refresh want a call at least
@@ -299,8 +303,10 @@ struct ClapCalls {
     static void CLAP_ABI guiDestroy(const clap_plugin_t* plugin)
     {
         ClapBooster* booster = of(plugin);
-        if (booster && booster->onMainThreadCheck())
+        if (booster && booster->onMainThreadCheck()) {
             booster->destroyEditor();
+            booster->requestFlushIfIdle();
+        }
     }
     // Any scale is taken; the panel keeps its size until it has a larger skin.
     static bool CLAP_ABI guiSetScale(const clap_plugin_t*, double scale) { return std::isfinite(scale) && scale > 0.0; }
@@ -808,21 +814,36 @@ bool ClapBooster::createEditor(const char* api, bool floating)
     view = createPanelView(*this);
     if (!view)
         return false;
-    if (hostTimers && !hostTimers->register_timer(host, kEditorPumpMs, &timer))
-        timer = CLAP_INVALID_ID;
+    startPump();
     return true;
+}
+
+void ClapBooster::startPump()
+{
+    if (!kPanelNeedsPump)
+        return;
+    if (hostTimers && hostTimers->register_timer(host, kEditorPumpMs, &timer))
+        return;
+    timer = CLAP_INVALID_ID;
+    ownPump.start(
+        [this] {
+            if (view->isOpen())
+                view->idle();
+        },
+        std::chrono::milliseconds(kEditorPumpMs));
 }
 
 void ClapBooster::destroyEditor()
 {
+    ownPump.stop();
+    if (timer != CLAP_INVALID_ID && hostTimers)
+        hostTimers->unregister_timer(host, timer);
+    timer = CLAP_INVALID_ID;
     if (view) {
         view->close();
         view.reset();
     }
     parentWindow = 0;
-    if (timer != CLAP_INVALID_ID && hostTimers)
-        hostTimers->unregister_timer(host, timer);
-    timer = CLAP_INVALID_ID;
     // A drag the closing editor was in the middle of ends here for the host.
     gestures.endAll();
 }
@@ -831,6 +852,7 @@ bool ClapBooster::setEditorParent(const clap_window_t& window)
 {
     if (!onMainThreadCheck() || !view || !window.api || std::strcmp(window.api, kWindowApi) != 0 || !window.uptr)
         return false;
+    const auto pumpLock = ownPump.guard();
     if (view->isOpen())
         view->close();
     parentWindow = window.uptr;
@@ -844,6 +866,7 @@ bool ClapBooster::showEditor()
 {
     if (!onMainThreadCheck() || !view)
         return false;
+    const auto pumpLock = ownPump.guard();
     if (view->isOpen())
         return true;
     return parentWindow && view->open(reinterpret_cast<void*>(parentWindow));
@@ -853,6 +876,7 @@ bool ClapBooster::hideEditor()
 {
     if (!onMainThreadCheck() || !view)
         return false;
+    const auto pumpLock = ownPump.guard();
     view->close();
     return true;
 }

@@ -9,6 +9,7 @@
 #include "clap/GestureQueue.h"
 #include "effect/BoosterProcessor.h"
 #include "effect/PanelHost.h"
+#include "format/EditorPump.h"
 
 #include <clap/ext/gui.h>
 #include <clap/ext/latency.h>
@@ -82,6 +83,7 @@ private:
     bool showEditor();
     bool hideEditor();
     void onTimer(clap_id timer);
+    void startPump();
 
     bool onMainThreadCheck() const;
     bool onAudioThreadCheck() const;
@@ -128,7 +130,10 @@ private:
     std::atomic<int> pendingProgram{-1};
     std::atomic<std::uint32_t> pendingNotices{0};
 
+    // The editor, with its pump: the host's timer, or where the host offers
+    // none, a thread of its own whose lock the main thread's editor calls take.
     std::unique_ptr<PanelView> view;
     std::uintptr_t parentWindow = 0;
     clap_id timer = CLAP_INVALID_ID;
+    EditorPump ownPump;
 };
