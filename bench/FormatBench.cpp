@@ -34,8 +34,8 @@ const void* CLAP_ABI noExtension(const clap_host_t*, const char*)
     return nullptr;
 }
 void CLAP_ABI ignoreRequest(const clap_host_t*) {}
-const clap_host_t kClapHost = {CLAP_VERSION_INIT, nullptr, "bench", "", "", "1", noExtension,
-                               ignoreRequest,     ignoreRequest, ignoreRequest};
+const clap_host_t kClapHost = {CLAP_VERSION_INIT, nullptr,       "bench",       "",           "", "1",
+                               noExtension,       ignoreRequest, ignoreRequest, ignoreRequest};
 
 struct EventList {
     std::vector<clap_event_param_value_t> events;
@@ -125,7 +125,8 @@ void formatCost(benchmark::State& state)
         output.data32 = outputs;
         clap_process_t process{0, kBlock, nullptr, &input, &output, 1, 1, &in, &out};
         // The first block loads "Fat overdrive" through the program parameter.
-        list.events[0].header = {sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+        list.events[0].header = {sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE,
+                                 0};
         list.events[0].param_id = 0x70726f67;
         list.events[0].value = 1.0;
         plugin->process(plugin, &process);

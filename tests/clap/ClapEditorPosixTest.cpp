@@ -36,8 +36,10 @@ TEST_F(ClapTest, TwentyEditorCyclesWhileAudioRunsLeaveNothingBehind)
         std::atomic<bool> playing{true};
         std::thread audio([&] {
             StereoSignal<float> signal(64);
+            session.startProcessing();
             while (playing)
                 session.process(signal.inputs(), 2, signal.outputs(), 2, 64);
+            session.stopProcessing();
         });
         for (int cycle = 0; cycle < cycles; ++cycle) {
             ASSERT_TRUE(session.openEditor(clapWindowApi(), frame.window));

@@ -24,7 +24,8 @@ TEST_F(ClapTest, EveryTextIsTheVst2TextWithItsUnitAndReadsBackToItself)
         const int steps = kParameters[static_cast<std::size_t>(index)].steps;
         EXPECT_EQ(info.id, static_cast<clap_id>(index));
         EXPECT_STREQ(info.name, kParameters[static_cast<std::size_t>(index)].name);
-        EXPECT_EQ(info.flags, CLAP_PARAM_IS_AUTOMATABLE | (steps ? CLAP_PARAM_IS_STEPPED : 0u)) << info.name;
+        EXPECT_EQ(info.flags, CLAP_PARAM_IS_AUTOMATABLE | (steps ? clap_param_info_flags{CLAP_PARAM_IS_STEPPED} : 0u))
+            << info.name;
 
         // The texts a host shows: every step, or 1,000 values across the
         // range, each at the plain value of the same normalised VST2 value.

@@ -77,7 +77,8 @@ template <typename Sample> struct StereoSignal {
         for (std::size_t i = 0; i < frames; ++i) {
             const double t = static_cast<double>(i) / 44100.0;
             const double decay = std::exp(-3.0 * t);
-            in[0][i] = static_cast<Sample>(0.25 * decay * (std::sin(2 * M_PI * 110.0 * t) + 0.5 * std::sin(2 * M_PI * 330.0 * t)));
+            in[0][i] = static_cast<Sample>(0.25 * decay *
+                                           (std::sin(2 * M_PI * 110.0 * t) + 0.5 * std::sin(2 * M_PI * 330.0 * t)));
             in[1][i] = static_cast<Sample>(0.2 * decay * std::sin(2 * M_PI * 164.8 * t + 0.4));
         }
     }
