@@ -26,7 +26,7 @@ def version_strings(pe):
     return strings
 
 
-def check_dll(name, data, machine, version, problems):
+def check_dll(name, data, machine, version, problems, exported=("VSTPluginMain", "main")):
     pe = pefile.PE(data=data)
     if pe.FILE_HEADER.Machine != machine:
         problems.append(f"{name}: machine {pe.FILE_HEADER.Machine:#x}, expected {machine:#x}")
@@ -43,8 +43,8 @@ def check_dll(name, data, machine, version, problems):
         problems.append(f"{name}: fixed file version does not say {version}")
     exports = {s.name.decode(): s.address for s in pe.DIRECTORY_ENTRY_EXPORT.symbols} if hasattr(
         pe, "DIRECTORY_ENTRY_EXPORT") else {}
-    if sorted(exports) != ["VSTPluginMain", "main"] or len(set(exports.values())) != 1:
-        problems.append(f"{name}: exports {exports}, expected VSTPluginMain and main at one address")
+    if sorted(exports) != sorted(exported) or len(set(exports.values())) != 1:
+        problems.append(f"{name}: exports {exports}, expected {' and '.join(exported)} at one address")
 
 
 def main():
@@ -55,19 +55,26 @@ def main():
     zip_path = os.path.join(dist, f"Grindlemark-{version}-windows.zip")
     with zipfile.ZipFile(zip_path) as archive:
         names = sorted(archive.namelist())
-        wanted = sorted(["INSTALL.txt", "README.md", "x64/Grindlemark.dll", "x86/Grindlemark.dll"])
+        wanted = sorted(["INSTALL.txt", "README.md", "x64/Grindlemark.dll", "x86/Grindlemark.dll",
+                         "x64/Grindlemark.clap", "x86/Grindlemark.clap"])
         if names != wanted:
             problems.append(f"{zip_path}: holds {names}, expected {wanted}")
         else:
             check_dll("x86/Grindlemark.dll", archive.read("x86/Grindlemark.dll"), 0x14C, version, problems)
             check_dll("x64/Grindlemark.dll", archive.read("x64/Grindlemark.dll"), 0x8664, version, problems)
+            for arch, machine in (("x86", 0x14C), ("x64", 0x8664)):
+                name = f"{arch}/Grindlemark.clap"
+                check_dll(name, archive.read(name), machine, version, problems, ("clap_entry",))
+            if "%COMMONPROGRAMFILES%\\CLAP" not in archive.read("INSTALL.txt").decode():
+                problems.append(f"{zip_path}: INSTALL.txt names no %COMMONPROGRAMFILES%\\CLAP")
 
     folder = f"Grindlemark-{version}-linux-x64"
     tar_path = os.path.join(dist, folder + ".tar.gz")
     with tarfile.open(tar_path) as archive, tempfile.TemporaryDirectory() as scratch:
         names = sorted(archive.getnames())
         wanted = sorted([folder] + [f"{folder}/{n}" for n in
-                                    ("Grindlemark.so", "grindlemark-host", "README.md", "INSTALL.txt")])
+                                    ("Grindlemark.so", "Grindlemark.clap", "grindlemark-host", "README.md",
+                                     "INSTALL.txt")])
         if names != wanted:
             problems.append(f"{tar_path}: holds {names}, expected {wanted}")
         else:
@@ -85,6 +92,19 @@ def main():
             exports = {line.split()[2]: line.split()[0] for line in symbols if len(line.split()) == 3}
             if sorted(exports) != ["VSTPluginMain", "main"] or len(set(exports.values())) != 1:
                 problems.append(f"{tar_path}: Grindlemark.so exports {exports}")
+            clap = os.path.join(unpacked, "Grindlemark.clap")
+            clap_symbols = subprocess.run(["nm", "-D", "--defined-only", clap], capture_output=True,
+                                          text=True).stdout.split("\n")
+            clap_exports = [line.split()[2] for line in clap_symbols if len(line.split()) == 3]
+            if clap_exports != ["clap_entry"]:
+                problems.append(f"{tar_path}: Grindlemark.clap exports {clap_exports}, expected clap_entry")
+            info = subprocess.run([os.path.join(unpacked, "grindlemark-host"), "--plugin", clap, "--info"],
+                                  capture_output=True, text=True, timeout=60)
+            if info.returncode != 0 or f"Version     {version}, CLAP 1.1.1" not in info.stdout:
+                problems.append(f"{tar_path}: the host tool does not load the CLAP plug-in at version {version} "
+                                f"(exit {info.returncode}): {info.stdout[-300:]}{info.stderr[-300:]}")
+            if "~/.clap" not in open(os.path.join(unpacked, "INSTALL.txt")).read():
+                problems.append(f"{tar_path}: INSTALL.txt names no ~/.clap")
 
     for problem in problems:
         print(problem)
