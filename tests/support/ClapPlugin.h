@@ -74,12 +74,13 @@ protected:
 template <typename Sample> struct StereoSignal {
     explicit StereoSignal(std::size_t frames) : in(2, std::vector<Sample>(frames)), out(2, std::vector<Sample>(frames))
     {
+        const double twoPi = 2.0 * 3.141592653589793;
         for (std::size_t i = 0; i < frames; ++i) {
             const double t = static_cast<double>(i) / 44100.0;
             const double decay = std::exp(-3.0 * t);
-            in[0][i] = static_cast<Sample>(0.25 * decay *
-                                           (std::sin(2 * M_PI * 110.0 * t) + 0.5 * std::sin(2 * M_PI * 330.0 * t)));
-            in[1][i] = static_cast<Sample>(0.2 * decay * std::sin(2 * M_PI * 164.8 * t + 0.4));
+            in[0][i] =
+                static_cast<Sample>(0.25 * decay * (std::sin(twoPi * 110.0 * t) + 0.5 * std::sin(twoPi * 330.0 * t)));
+            in[1][i] = static_cast<Sample>(0.2 * decay * std::sin(twoPi * 164.8 * t + 0.4));
         }
     }
     // Channel pointers from frame `first` on.
