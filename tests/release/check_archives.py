@@ -61,8 +61,8 @@ def defined_symbols(path):
 
 # The standard folders each archive's install text must name.
 INSTALL_FOLDERS = {
-    "windows": ["%COMMONPROGRAMFILES%\\VST3"],
-    "linux": ["~/.vst3", "~/.vst"],
+    "windows": ["%COMMONPROGRAMFILES%\\VST3", "%COMMONPROGRAMFILES%\\CLAP"],
+    "linux": ["~/.vst3", "~/.vst", "~/.clap"],
 }
 
 
@@ -87,7 +87,8 @@ def main():
     with zipfile.ZipFile(zip_path) as archive:
         names = sorted(archive.namelist())
         vst3 = {"x86_64-win": 0x8664, "x86-win": 0x14C}
-        wanted = sorted(["INSTALL.txt", "README.md", "x64/Grindlemark.dll", "x86/Grindlemark.dll"] +
+        wanted = sorted(["INSTALL.txt", "README.md", "x64/Grindlemark.dll", "x86/Grindlemark.dll",
+                         "x64/Grindlemark.clap", "x86/Grindlemark.clap"] +
                         [f"Grindlemark.vst3/Contents/{arch}/Grindlemark.vst3" for arch in vst3])
         if names != wanted:
             problems.append(f"{zip_path}: holds {names}, expected {wanted}")
@@ -97,6 +98,9 @@ def main():
             for arch, machine in vst3.items():
                 name = f"Grindlemark.vst3/Contents/{arch}/Grindlemark.vst3"
                 check_dll(name, archive.read(name), machine, version, problems, VST3_WINDOWS_EXPORTS)
+            for arch, machine in (("x86", 0x14C), ("x64", 0x8664)):
+                name = f"{arch}/Grindlemark.clap"
+                check_dll(name, archive.read(name), machine, version, problems, ("clap_entry",))
             check_texts(zip_path, {n: archive.read(n).decode() for n in ("README.md", "INSTALL.txt")}, problems,
                         "windows")
 
@@ -106,7 +110,7 @@ def main():
         names = sorted(archive.getnames())
         vst3_binary = "Grindlemark.vst3/Contents/x86_64-linux/Grindlemark.so"
         wanted = sorted([folder] + [f"{folder}/{n}" for n in
-                                    ("Grindlemark.so", "grindlemark-host", "README.md", "INSTALL.txt",
+                                    ("Grindlemark.so", "Grindlemark.clap", "grindlemark-host", "README.md", "INSTALL.txt",
                                      "Grindlemark.vst3", "Grindlemark.vst3/Contents",
                                      "Grindlemark.vst3/Contents/x86_64-linux", vst3_binary)])
         if names != wanted:
@@ -142,9 +146,15 @@ def main():
             if info.returncode != 0 or "Grindlemark" not in info.stdout or f"{version}, VST 3" not in info.stdout:
                 problems.append(f"{tar_path}: the host tool does not load the VST3 bundle as version {version} "
                                 f"(exit {info.returncode}): {info.stdout[-300:]}{info.stderr[-300:]}")
-            with open(os.path.join(unpacked, "INSTALL.txt")) as text:
-                if "~/.vst3" not in text.read():
-                    problems.append(f"{tar_path}: INSTALL.txt names no ~/.vst3")
+            clap = os.path.join(unpacked, "Grindlemark.clap")
+            clap_exports = sorted(defined_symbols(clap))
+            if clap_exports != ["clap_entry"]:
+                problems.append(f"{tar_path}: Grindlemark.clap exports {clap_exports}, expected clap_entry")
+            info = subprocess.run([os.path.join(unpacked, "grindlemark-host"), "--plugin", clap, "--info"],
+                                  capture_output=True, text=True, timeout=60)
+            if info.returncode != 0 or f"Version     {version}, CLAP 1.1.1" not in info.stdout:
+                problems.append(f"{tar_path}: the host tool does not load the CLAP plug-in at version {version} "
+                                f"(exit {info.returncode}): {info.stdout[-300:]}{info.stderr[-300:]}")
 
     for problem in problems:
         print(problem)

@@ -1,3 +1,4 @@
+#include "ClapInstance.h"
 #include "PluginInstance.h"
 #include "Vst2Instance.h"
 #include "Vst3Instance.h"
@@ -27,5 +28,7 @@ std::unique_ptr<PluginModule> loadPluginModule(const std::string& path, std::str
         name.pop_back();
     if (endsWith(name, ".vst3"))
         return loadAs<Vst3Module>(name, error);
+    if (endsWith(name, ".clap"))
+        return loadAs<ClapPluginModule>(name, error);
     return loadAs<Vst2Module>(path, error);
 }

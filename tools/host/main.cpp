@@ -84,6 +84,15 @@ int printInfo(PluginInstance& plugin)
     return 0;
 }
 
+// A plug-in that broke its format's rules fails the command, whatever it did.
+int withProtocolFaults(const PluginModule& module, int status)
+{
+    const std::vector<std::string> faults = module.protocolFaults();
+    for (const std::string& fault : faults)
+        std::fprintf(stderr, "grindlemark-host: %s\n", fault.c_str());
+    return faults.empty() ? status : kFailed;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -147,20 +156,25 @@ int main(int argc, char** argv)
         if (!module)
             throw CommandError(kFailed, failure);
         if (rendering)
-            return render(*module, command);
-        const std::unique_ptr<PluginInstance> instance = module->instantiate(failure);
+            return withProtocolFaults(*module, render(*module, command));
+        std::unique_ptr<PluginInstance> instance = module->instantiate(failure);
         if (!instance)
             throw CommandError(kFailed, pluginPath + ": " + failure);
         PluginInstance& plugin = *instance;
-        if (!editing)
-            return printInfo(plugin);
+        if (!editing) {
+            const int status = printInfo(plugin);
+            instance.reset();
+            return withProtocolFaults(*module, status);
+        }
         applySettings(plugin, editorProgram, editorSettings);
 #if GRINDLEMARK_HAS_EDITOR_HOST
         EditorOptions options;
         options.screenshotPath = screenshotPath;
         options.screenshotAfterMs = static_cast<int>(screenshotAfter);
         options.playAudio = !silent;
-        return runEditor(plugin, options);
+        const int status = runEditor(plugin, options);
+        instance.reset();
+        return withProtocolFaults(*module, status);
 #else
         static_cast<void>(silent);
         throw CommandError(kUsage, "this build of the host tool cannot show editors");
