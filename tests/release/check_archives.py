@@ -47,6 +47,25 @@ def check_dll(name, data, machine, version, problems):
         problems.append(f"{name}: exports {exports}, expected VSTPluginMain and main at one address")
 
 
+LV2_BUNDLE = ("Grindlemark.so", "Grindlemark.ttl", "manifest.ttl", "presets.ttl")
+LV2_URI = "urn:ovk:grindlemark"
+
+
+def check_lv2_bundle(tar_path, unpacked, problems):
+    """An LV2 host finds the unpacked bundle, its binary and its presets."""
+    binary = os.path.join(unpacked, "Grindlemark.lv2", "Grindlemark.so")
+    symbols = subprocess.run(["nm", "-D", "--defined-only", binary], capture_output=True, text=True).stdout
+    exports = sorted(line.split()[2] for line in symbols.split("\n") if len(line.split()) == 3)
+    if exports != ["lv2_descriptor", "lv2ui_descriptor"]:
+        problems.append(f"{tar_path}: Grindlemark.lv2/Grindlemark.so exports {exports}")
+    info = subprocess.run(["lv2info", LV2_URI], capture_output=True, text=True, timeout=60,
+                          env=dict(os.environ, LV2_PATH=unpacked))
+    for wanted in ("Grindlemark.lv2/Grindlemark.so", "Fat overdrive", "Init10", "Latency"):
+        if info.returncode != 0 or wanted not in info.stdout:
+            problems.append(f"{tar_path}: lv2info finds no {wanted!r} in the unpacked bundle "
+                            f"(exit {info.returncode}): {info.stderr[-300:]}")
+
+
 def main():
     dist, version = sys.argv[1], sys.argv[2]
     problems = []
@@ -67,7 +86,8 @@ def main():
     with tarfile.open(tar_path) as archive, tempfile.TemporaryDirectory() as scratch:
         names = sorted(archive.getnames())
         wanted = sorted([folder] + [f"{folder}/{n}" for n in
-                                    ("Grindlemark.so", "grindlemark-host", "README.md", "INSTALL.txt")])
+                                    ("Grindlemark.so", "grindlemark-host", "README.md", "INSTALL.txt")] +
+                        [f"{folder}/Grindlemark.lv2"] + [f"{folder}/Grindlemark.lv2/{n}" for n in LV2_BUNDLE])
         if names != wanted:
             problems.append(f"{tar_path}: holds {names}, expected {wanted}")
         else:
@@ -85,6 +105,7 @@ def main():
             exports = {line.split()[2]: line.split()[0] for line in symbols if len(line.split()) == 3}
             if sorted(exports) != ["VSTPluginMain", "main"] or len(set(exports.values())) != 1:
                 problems.append(f"{tar_path}: Grindlemark.so exports {exports}")
+            check_lv2_bundle(tar_path, unpacked, problems)
 
     for problem in problems:
         print(problem)
