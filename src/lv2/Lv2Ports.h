@@ -9,8 +9,9 @@
 
 inline constexpr const char* kLv2PluginUri = "urn:ovk:grindlemark";
 inline constexpr const char* kLv2EditorUri = "urn:ovk:grindlemark#editor";
-// Preset k is factory program k; the suffix is the program's index.
-inline constexpr const char* kLv2PresetUriPrefix = "urn:ovk:grindlemark#program-";
+// Preset k is factory program k, its URI ending in k (no dash: jalv's console
+// takes preset URIs of letters, digits and ":/.#_" only).
+inline constexpr const char* kLv2PresetUriPrefix = "urn:ovk:grindlemark#program";
 inline constexpr const char* kLv2BinaryName = "Grindlemark.so";
 
 enum Lv2Port : std::uint32_t {

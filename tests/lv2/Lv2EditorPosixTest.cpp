@@ -6,6 +6,7 @@
 #include "support/X11HostWindow.h"
 
 #include "format/FormatLayer.h"
+#include "gui/editor/PanelView.h"
 #include "gui/toolkit/SkinGeometry.h"
 
 #include <lv2/instance-access/instance-access.h>
@@ -81,7 +82,6 @@ protected:
             event.xmotion.window = window;
             event.xmotion.x = x;
             event.xmotion.y = y;
-            event.xmotion.state = Button1Mask;
         } else {
             event.xbutton.window = window;
             event.xbutton.x = x;
@@ -162,7 +162,7 @@ TEST_F(Lv2Editor, OpensWithItsFeaturesWritesPortsInsideTouchAndFollowsPortEvents
     EXPECT_EQ(events.front(), (HostEvent{HostEvent::touchOn, kDrive, 0.0f}));
     EXPECT_EQ(events.back(), (HostEvent{HostEvent::touchOff, kDrive, 0.0f}));
     EXPECT_EQ(events[events.size() - 2],
-              (HostEvent{HostEvent::write, kDrive, static_cast<float>(displayUnitsOf(kDrive, 0.6f))}));
+              (HostEvent{HostEvent::write, kDrive, static_cast<float>(displayUnitsOf(kDrive, 60 * 0.01f))}));
 
     // The host moves Level to its top (24 dB); a drag down by ten units then starts there.
     const float top = 24.0f;
@@ -173,7 +173,7 @@ TEST_F(Lv2Editor, OpensWithItsFeaturesWritesPortsInsideTouchAndFollowsPortEvents
     idle(editor, *pump);
     ASSERT_GE(events.size(), 3u);
     EXPECT_EQ(events[events.size() - 2],
-              (HostEvent{HostEvent::write, kLevel, static_cast<float>(displayUnitsOf(kLevel, 0.9f))}));
+              (HostEvent{HostEvent::write, kLevel, static_cast<float>(displayUnitsOf(kLevel, 90 * 0.01f))}));
 
     descriptor->cleanup(editor);
     XSync(frame.display, False);

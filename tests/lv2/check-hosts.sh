@@ -21,7 +21,10 @@ fi
 lv2_jack=grindlemark-test-$$
 jackd -n "$lv2_jack" -d dummy -r 48000 -p 256 > "$lv2_out/jackd.log" 2>&1 &
 lv2_jack_pid=$!
-lv2_hosts() { env LV2_PATH="$root/$lv2_folder" JACK_DEFAULT_SERVER="$lv2_jack" timeout "$@"; }
+# Hosts see this bundle alone (the build folder holds much else).
+mkdir -p "$lv2_out/lv2"
+ln -s "$root/$lv2_folder/Grindlemark.lv2" "$lv2_out/lv2/Grindlemark.lv2"
+lv2_hosts() { env LV2_PATH="$root/$lv2_out/lv2" JACK_DEFAULT_SERVER="$lv2_jack" timeout "$@"; }
 if ! lv2_hosts 20 jack_wait -w -t 15 > /dev/null 2>&1; then
   fail "jackd with the dummy driver did not start ($lv2_out/jackd.log)"
 else
@@ -32,7 +35,7 @@ else
   lv2_hosts 60 jalv -x -n grindlemark-jalv urn:ovk:grindlemark < "$lv2_fifo" > "$lv2_out/jalv.log" 2>&1 &
   lv2_jalv_pid=$!
   exec {lv2_commands}> "$lv2_fifo"
-  echo "preset urn:ovk:grindlemark#program-1" >&$lv2_commands
+  printf "presets\npreset urn:ovk:grindlemark#program1\n" >&$lv2_commands
   for _ in $(seq 1 40); do
     echo monitors >&$lv2_commands
     grep -q '^> *latency = 9\.0*$\|^latency = 9\.0*$' "$lv2_out/jalv.log" && break

@@ -12,7 +12,6 @@
 #include <lv2/instance-access/instance-access.h>
 #include <lv2/options/options.h>
 #include <lv2/port-groups/port-groups.h>
-#include <lv2/port-props/port-props.h>
 #include <lv2/presets/presets.h>
 #include <lv2/ui/ui.h>
 #include <lv2/units/units.h>
@@ -38,7 +37,6 @@ const char* const kPrefixes[][2] = {
     {"lv2", LV2_CORE_PREFIX},
     {"opts", LV2_OPTIONS_PREFIX},
     {"pg", LV2_PORT_GROUPS_PREFIX},
-    {"pprops", LV2_PORT_PROPS_PREFIX},
     {"pset", LV2_PRESETS_PREFIX},
     {"rdf", "http://www.w3.org/1999/02/22-rdf-syntax-ns#"},
     {"rdfs", "http://www.w3.org/2000/01/rdf-schema#"},
@@ -71,17 +69,41 @@ std::string literal(const std::string& text)
     return quoted + "\"";
 }
 
-// The shortest decimal that a host reading it as a float (directly, or through
-// a double as lilv does) turns into exactly this float.
-std::string number(float value)
+// A port value as text, and the float a host reads from it: every LV2 port
+// value is a float, read directly or, as lilv does, through a double.
+bool readsAs(const char* text, float& value)
+{
+    value = std::strtof(text, nullptr);
+    return static_cast<float>(std::strtod(text, nullptr)) == value;
+}
+
+// The shortest plain decimal of `units` that a host reads as a float `accept`s.
+// With a decimal point, Turtle types it a decimal, which lilv hands on as a
+// float: hosts apply presets by their float port values only.
+template <typename Accept>
+std::string shortestDecimal(double units, int fewestPlaces, Accept accept)
 {
     char text[64];
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value && static_cast<float>(std::strtod(text, nullptr)) == value)
-            break;
+    for (int places = fewestPlaces; places <= 12; ++places) {
+        std::snprintf(text, sizeof text, "%.*f", places, units);
+        float read = 0.0f;
+        if (readsAs(text, read) && accept(read))
+            return text;
     }
-    return text;
+    return "";
+}
+
+std::string number(float value)
+{
+    return shortestDecimal(value, 0, [value](float read) { return read == value; });
+}
+
+// The port value, in display units, that gives the parameter exactly `value`;
+// empty when there is none.
+std::string portValue(int id, float value)
+{
+    return shortestDecimal(displayUnitsOf(id, value), 1,
+                           [id, value](float read) { return valueOfDisplayUnits(id, read) == value; });
 }
 
 std::string presetUri(int program)
@@ -89,15 +111,11 @@ std::string presetUri(int program)
     return kLv2PresetUriPrefix + std::to_string(program);
 }
 
-// The port value that gives a parameter's normalised value exactly: its display
-// units, carried in a float as every LV2 control port is.
-float portValueOf(int id, float value)
+std::string controlPort(const FormatParameter& facts, std::string& error)
 {
-    return static_cast<float>(displayUnitsOf(id, value));
-}
-
-std::string controlPort(const FormatParameter& facts)
-{
+    const std::string defaultText = portValue(facts.id, facts.defaultValue);
+    if (defaultText.empty())
+        error = std::string("no ") + facts.symbol + " port value gives its default back";
     const ParameterInfo& table = kParameters[static_cast<std::size_t>(facts.id)];
     std::ostringstream port;
     port << "[\n"
@@ -105,7 +123,7 @@ std::string controlPort(const FormatParameter& facts)
          << "        lv2:index " << facts.id << " ;\n"
          << "        lv2:symbol " << literal(facts.symbol) << " ;\n"
          << "        lv2:name " << literal(facts.name) << " ;\n"
-         << "        lv2:default " << number(portValueOf(facts.id, facts.defaultValue)) << " ;\n"
+         << "        lv2:default " << defaultText << " ;\n"
          << "        lv2:minimum " << number(static_cast<float>(facts.displayMin)) << " ;\n"
          << "        lv2:maximum " << number(static_cast<float>(facts.displayMax));
     if (!std::strcmp(facts.unit, "dB"))
@@ -158,14 +176,14 @@ std::string latencyPort()
          << "        lv2:symbol \"latency\" ;\n"
          << "        lv2:name \"Latency\" ;\n"
          << "        lv2:designation lv2:latency ;\n"
-         << "        lv2:portProperty lv2:reportsLatency , lv2:integer , pprops:notOnGUI ;\n"
+         << "        lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
          << "        units:unit units:frame ;\n"
          << "        lv2:minimum 0 ;\n"
          << "        lv2:maximum " << largest << "\n    ]";
     return port.str();
 }
 
-std::string description()
+std::string description(std::string& error)
 {
     const std::string plugin = uri(kLv2PluginUri);
     std::ostringstream ttl;
@@ -175,8 +193,8 @@ std::string description()
     ttl << uri(std::string(kLv2PluginUri) + "#out") << "\n    a pg:OutputGroup , pg:StereoGroup ;\n"
         << "    lv2:symbol \"out\" ;\n    rdfs:label \"Output\" .\n\n";
     ttl << plugin << "\n"
-        << "    a lv2:Plugin , lv2:DistortionPlugin ;\n"
-        << "    doap:name " << literal(kLv2PluginName) << " ;\n"
+        << "    a lv2:Plugin , lv2:DistortionPlugin , doap:Project ;\n"
+        << "    doap:name " << literal("Grindlemark") << " ;\n"
         << "    doap:maintainer [ foaf:name " << literal(GRINDLEMARK_VENDOR_TEXT) << " ] ;\n"
         << "    rdfs:comment \"A guitar booster and overdrive.\" ;\n"
         << "    lv2:minorVersion " << GRINDLEMARK_VERSION_MINOR << " ;\n"
@@ -190,7 +208,7 @@ std::string description()
         << "    lv2:port ";
     std::vector<std::string> ports;
     for (const FormatParameter& facts : formatParameters())
-        ports.push_back(controlPort(facts));
+        ports.push_back(controlPort(facts, error));
     for (const Lv2AudioPort& audio : kLv2AudioPorts)
         ports.push_back(audioPort(audio));
     ports.push_back(latencyPort());
@@ -218,14 +236,12 @@ std::string presets(std::string& error)
             << "    lv2:port ";
         for (const FormatParameter& facts : formatParameters()) {
             const float value = record.values[facts.id];
-            const float portValue = portValueOf(facts.id, value);
-            // A host reads the port as this float; it must give the program's value back.
-            if (valueOfDisplayUnits(facts.id, portValue) != value) {
-                error = std::string("program \"") + record.name + "\": " + facts.symbol + " " + number(portValue) +
-                        " does not give back " + number(value);
-            }
-            ttl << (facts.id ? " , " : "") << "[ lv2:symbol " << literal(facts.symbol) << " ; pset:value "
-                << number(portValue) << " ]";
+            const std::string text = portValue(facts.id, value);
+            if (text.empty())
+                error = std::string("program \"") + record.name + "\": no " + facts.symbol + " port value gives " +
+                        std::to_string(value) + " back";
+            ttl << (facts.id ? " , " : "") << "[ lv2:symbol " << literal(facts.symbol) << " ; pset:value " << text
+                << " ]";
         }
         ttl << " .\n\n";
     }
@@ -277,13 +293,14 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string error;
+    const std::string descriptionText = description(error);
     const std::string presetText = presets(error);
     if (!error.empty()) {
         std::fprintf(stderr, "grindlemark-lv2ttl: %s\n", error.c_str());
         return 1;
     }
     const std::string folder = argv[1];
-    const bool written = writeFile(folder, kDescriptionFile, description()) &&
+    const bool written = writeFile(folder, kDescriptionFile, descriptionText) &&
                          writeFile(folder, kPresetsFile, presetText) && writeFile(folder, "manifest.ttl", manifest());
     return written ? 0 : 1;
 }
