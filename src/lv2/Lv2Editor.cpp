@@ -90,7 +90,8 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
         return nullptr;
     bool present = false;
     void* parent = const_cast<void*>(featureData(features, LV2_UI__parent, present));
-    auto* instance = static_cast<Lv2Plugin*>(const_cast<void*>(featureData(features, LV2_INSTANCE_ACCESS_URI, present)));
+    auto* instance =
+        static_cast<Lv2Plugin*>(const_cast<void*>(featureData(features, LV2_INSTANCE_ACCESS_URI, present)));
     featureData(features, LV2_UI__idleInterface, present);
     const bool idleOffered = present;
     const auto* touch = static_cast<const LV2UI_Touch*>(featureData(features, LV2_UI__touch, present));

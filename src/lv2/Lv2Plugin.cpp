@@ -66,6 +66,8 @@ void Lv2Plugin::takeControlPorts()
         if (portValueToParameter(parameter, portValue, value)) {
             taken = portValue;
             booster.setParameter(parameter, value);
+            if (parameter == kOversample)
+                latencyFrames = booster.latencyFrames();
         }
     }
 }
@@ -94,7 +96,7 @@ void Lv2Plugin::run(std::uint32_t frames)
         booster.process(in, out, count);
     }
     if (latencyPort)
-        *latencyPort = static_cast<float>(booster.latencyFrames());
+        *latencyPort = static_cast<float>(latencyFrames);
 }
 
 namespace {

@@ -34,6 +34,8 @@ private:
     std::array<const float*, kNumParameters> controls{};
     // The port values last given to the processor; a NaN marks one not yet given.
     std::array<float, kNumParameters> takenValues = notTaken();
+    // The processor's delay at the "Oversample" value last handed over.
+    int latencyFrames = booster.latencyFrames();
     const float* inputs[2] = {};
     float* outputs[2] = {};
     float* latencyPort = nullptr;

@@ -55,7 +55,8 @@ protected:
     {
         std::vector<const LV2_Feature*> list = offered;
         list.push_back(nullptr);
-        return descriptor->instantiate(descriptor, pluginUri, GRINDLEMARK_LV2_BUNDLE, write, this, &widget, list.data());
+        return descriptor->instantiate(descriptor, pluginUri, GRINDLEMARK_LV2_BUNDLE, write, this, &widget,
+                                       list.data());
     }
     // Host idle calls until the sent events have come through.
     void idle(LV2UI_Handle editor, const LV2UI_Idle_Interface& pump)

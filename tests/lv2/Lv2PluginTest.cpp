@@ -29,14 +29,15 @@ struct Stereo {
 // saturate and quiet enough at its ends to exercise the limiter's release.
 Stereo phrase(int frames)
 {
-    Stereo signal{std::vector<float>(static_cast<std::size_t>(frames)), std::vector<float>(static_cast<std::size_t>(frames))};
+    Stereo signal{std::vector<float>(static_cast<std::size_t>(frames)),
+                  std::vector<float>(static_cast<std::size_t>(frames))};
     for (int i = 0; i < frames; ++i) {
         const double t = i / kRate;
         const double envelope = std::exp(-3.0 * std::fmod(t, 0.25)) * std::min(1.0, t * 200.0);
-        signal.left[static_cast<std::size_t>(i)] =
-            static_cast<float>(envelope * (0.5 * std::sin(2 * M_PI * 110.0 * t) + 0.2 * std::sin(2 * M_PI * 1230.0 * t)));
-        signal.right[static_cast<std::size_t>(i)] =
-            static_cast<float>(envelope * (0.4 * std::sin(2 * M_PI * 164.8 * t) + 0.1 * std::sin(2 * M_PI * 2500.0 * t)));
+        signal.left[static_cast<std::size_t>(i)] = static_cast<float>(
+            envelope * (0.5 * std::sin(2 * M_PI * 110.0 * t) + 0.2 * std::sin(2 * M_PI * 1230.0 * t)));
+        signal.right[static_cast<std::size_t>(i)] = static_cast<float>(
+            envelope * (0.4 * std::sin(2 * M_PI * 164.8 * t) + 0.1 * std::sin(2 * M_PI * 2500.0 * t)));
     }
     return signal;
 }
@@ -143,7 +144,8 @@ TEST_F(Lv2Entry, PortsAndScalePointsAreTheParameterTableAndTheVst2Texts)
         EXPECT_NE(has(port, "toggled"), has(port, "enumeration"));
         EXPECT_EQ(has(port, "toggled"), facts.id == kEnable);
         ASSERT_EQ(lilv_scale_points_size(points), static_cast<unsigned>(facts.stepCount + 1));
-        LILV_FOREACH (scale_points, i, points) {
+        LILV_FOREACH(scale_points, i, points)
+        {
             const LilvScalePoint* point = lilv_scale_points_get(points, i);
             const float step = lilv_node_as_float(lilv_scale_point_get_value(point));
             // Each label is the text the VST2 build shows for that step.

@@ -31,9 +31,14 @@ public:
     LV2_URID_Map* feature() { return &interface; }
 
 private:
-    static LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri) { return static_cast<UridMap*>(handle)->map(uri); }
+    static LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri)
+    {
+        return static_cast<UridMap*>(handle)->map(uri);
+    }
     std::vector<std::string> uris;
-    LV2_URID_Map interface{this, mapUri};
+    LV2_URID_Map interface {
+        this, mapUri
+    };
 };
 
 // The bundle in build/<target>/Grindlemark.lv2, loaded into a world of its own.
@@ -79,8 +84,12 @@ public:
     Lv2TestInstance(Lv2Bundle& bundle, double rate, int maxBlock = 0, bool withFeatures = true)
         : bundle(bundle), maxBlock(maxBlock)
     {
-        options[0] = {LV2_OPTIONS_INSTANCE, 0, bundle.urids.map(LV2_BUF_SIZE__maxBlockLength), sizeof(std::int32_t),
-                      bundle.urids.map(LV2_ATOM__Int), &this->maxBlock};
+        options[0] = {LV2_OPTIONS_INSTANCE,
+                      0,
+                      bundle.urids.map(LV2_BUF_SIZE__maxBlockLength),
+                      sizeof(std::int32_t),
+                      bundle.urids.map(LV2_ATOM__Int),
+                      &this->maxBlock};
         options[1] = {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
         mapFeature = {LV2_URID__map, bundle.urids.feature()};
         optionsFeature = {LV2_OPTIONS__options, options};

@@ -80,8 +80,7 @@ bool readsAs(const char* text, float& value)
 // The shortest plain decimal of `units` that a host reads as a float `accept`s.
 // With a decimal point, Turtle types it a decimal, which lilv hands on as a
 // float: hosts apply presets by their float port values only.
-template <typename Accept>
-std::string shortestDecimal(double units, int fewestPlaces, Accept accept)
+template <typename Accept> std::string shortestDecimal(double units, int fewestPlaces, Accept accept)
 {
     char text[64];
     for (int places = fewestPlaces; places <= 12; ++places) {
@@ -194,7 +193,7 @@ std::string description(std::string& error)
         << "    lv2:symbol \"out\" ;\n    rdfs:label \"Output\" .\n\n";
     ttl << plugin << "\n"
         << "    a lv2:Plugin , lv2:DistortionPlugin , doap:Project ;\n"
-        << "    doap:name " << literal("Grindlemark") << " ;\n"
+        << "    doap:name " << literal(GRINDLEMARK_NAME_TEXT) << " ;\n"
         << "    doap:maintainer [ foaf:name " << literal(GRINDLEMARK_VENDOR_TEXT) << " ] ;\n"
         << "    rdfs:comment \"A guitar booster and overdrive.\" ;\n"
         << "    lv2:minorVersion " << GRINDLEMARK_VERSION_MINOR << " ;\n"
