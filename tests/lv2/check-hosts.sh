@@ -67,7 +67,9 @@ print(max((abs(v) for v in a), default=0))' "$lv2_out/jalv-out.wav" 2> /dev/null
   fi
 
   # ---- jalv.gtk3 shows the editor; at rest it equals the VST2 editor ----
-  build/linux-x64/grindlemark-host --plugin build/linux-x64/Grindlemark.so --editor --program Default --silent \
+  # jalv runs the plug-in on silence from the start, so the VST2 editor is
+  # pictured with silence playing too (the response curve shows once audio runs).
+  build/linux-x64/grindlemark-host --plugin build/linux-x64/Grindlemark.so --editor --program Default --silence \
     --screenshot "$lv2_out/vst2-editor.png" --after 2500 > "$lv2_out/vst2-editor.log" 2>&1
   lv2_hosts 60 jalv.gtk3 -x --jack-name grindlemark-gui urn:ovk:grindlemark > "$lv2_out/jalv-gtk3.log" 2>&1 &
   lv2_gui_pid=$!

@@ -28,7 +28,7 @@ void printUsage()
                  "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
                  "       grindlemark-host [--plugin FILE] render -o DIR [IN.wav]... [options]\n"
                  "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
-                 "                        [--silent] [--screenshot FILE.png [--after MS]]\n"
+                 "                        [--silent|--silence] [--screenshot FILE.png [--after MS]]\n"
                  "\n"
                  "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
                  "  --info              print identity, parameters and programs\n"
@@ -48,6 +48,7 @@ void printUsage()
                  "    --quiet           no progress display\n"
                  "  --editor            open the plug-in's editor with the built-in phrase playing\n"
                  "    --silent          no audio: the displays stay at rest\n"
+                 "    --silence         digital silence playing, as a host runs an empty track\n"
                  "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
                  pluginFileName());
 }
@@ -91,6 +92,7 @@ int main(int argc, char** argv)
     std::string screenshotPath;
     long screenshotAfter = 1500;
     bool silent = false;
+    bool silence = false;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
             auto value = [&]() -> const std::string& {
@@ -118,6 +120,8 @@ int main(int argc, char** argv)
                 editorSettings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
             } else if (editing && args[i] == "--silent") {
                 silent = true;
+            } else if (editing && args[i] == "--silence") {
+                silence = true;
             } else if (editing && args[i] == "--screenshot") {
                 screenshotPath = value();
             } else if (editing && args[i] == "--after") {
@@ -152,9 +156,11 @@ int main(int argc, char** argv)
         options.screenshotPath = screenshotPath;
         options.screenshotAfterMs = static_cast<int>(screenshotAfter);
         options.playAudio = !silent;
+        options.playSilence = silence;
         return runEditor(plugin, options);
 #else
         static_cast<void>(silent);
+        static_cast<void>(silence);
         throw CommandError(kUsage, "this build of the host tool cannot show editors");
 #endif
     } catch (const CommandError& failure) {
