@@ -69,29 +69,9 @@ protected:
     }
     void drag(Window window, int x, int y, int rows)
     {
-        send(window, ButtonPress, x, y);
-        send(window, MotionNotify, x, y - rows);
-        send(window, ButtonRelease, x, y - rows);
-    }
-    void send(Window window, int type, int x, int y)
-    {
-        XEvent event{};
-        event.type = type;
-        if (type == MotionNotify) {
-            event.xmotion = {};
-            event.xmotion.type = type;
-            event.xmotion.window = window;
-            event.xmotion.x = x;
-            event.xmotion.y = y;
-        } else {
-            event.xbutton.window = window;
-            event.xbutton.x = x;
-            event.xbutton.y = y;
-            event.xbutton.button = Button1;
-        }
-        const long mask =
-            type == ButtonPress ? ButtonPressMask : (type == ButtonRelease ? ButtonReleaseMask : PointerMotionMask);
-        XSendEvent(frame.display, window, False, mask, &event);
+        frame.sendPointer(window, ButtonPress, x, y, Button1, 0);
+        frame.sendPointer(window, MotionNotify, x, y - rows, 0, 0);
+        frame.sendPointer(window, ButtonRelease, x, y - rows, Button1, 0);
     }
 
     static void write(LV2UI_Controller controller, std::uint32_t port, std::uint32_t size, std::uint32_t format,
