@@ -1,5 +1,5 @@
 # The LV2 bundle in real hosts. Sourced by scripts/test, which provides pass,
-# fail, the built linux-x64 folder and a virtual display: the validator, jalv
+# fail, desktop_libs, the built linux-x64 folder and a virtual display: the validator, jalv
 # on a JACK server with the dummy driver (a preset loaded, its latency
 # reported, audio through it), and jalv.gtk3 showing the editor, pictured
 # against the VST2 editor at rest. Every host run has a time limit.
@@ -15,6 +15,17 @@ if lv2_validate "$lv2_folder"/Grindlemark.lv2/*.ttl > "$lv2_out/validate.log" 2>
   pass "lv2_validate: $(grep '^Found' "$lv2_out/validate.log")"
 else
   fail "lv2_validate ($lv2_out/validate.log): $(grep -m3 -iE 'error|warn' "$lv2_out/validate.log" | tr '\n' ' ')"
+fi
+
+# ---- The binary: the two LV2 entry points, desktop libraries only ----
+lv2_binary=$lv2_folder/Grindlemark.lv2/Grindlemark.so
+lv2_exports=$(nm -D --defined-only "$lv2_binary" | awk '{print $3}' | sort | tr '\n' ' ')
+lv2_needed=$(readelf -d "$lv2_binary" | awk '/NEEDED/ {gsub(/[][]/, "", $5); print $5}')
+if [ "$lv2_exports" = "lv2_descriptor lv2ui_descriptor " ] && [ -n "$lv2_needed" ] &&
+   ! echo "$lv2_needed" | grep -vqE "$desktop_libs"; then
+  pass "LV2 binary exports lv2_descriptor and lv2ui_descriptor only and needs $(echo $lv2_needed | tr ' ' ',')"
+else
+  fail "LV2 binary exports $lv2_exports and needs $(echo $lv2_needed)"
 fi
 
 # ---- A JACK server of our own, on the dummy driver ----
