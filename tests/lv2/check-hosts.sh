@@ -35,15 +35,17 @@ lv2_jack_pid=$!
 # Hosts see this bundle alone (the build folder holds much else).
 mkdir -p "$lv2_out/lv2"
 ln -s "$root/$lv2_folder/Grindlemark.lv2" "$lv2_out/lv2/Grindlemark.lv2"
-lv2_hosts() { env LV2_PATH="$root/$lv2_out/lv2" JACK_DEFAULT_SERVER="$lv2_jack" timeout "$@"; }
-if ! lv2_hosts 20 jack_wait -w -t 15 > /dev/null 2>&1; then
+# A command, not a function: a host started in the background is then this
+# very process (env and timeout exec it), so that killing it ends the host.
+lv2_hosts=(env LV2_PATH="$root/$lv2_out/lv2" JACK_DEFAULT_SERVER="$lv2_jack" timeout -k 5)
+if ! "${lv2_hosts[@]}" 20 jack_wait -w -t 15 > /dev/null 2>&1; then
   fail "jackd with the dummy driver did not start ($lv2_out/jackd.log)"
 else
   # jalv reads commands from a pipe: the preset "Fat overdrive", then the
   # output ports until the latency of its 16x path shows (at most 20 s).
   lv2_fifo=$lv2_out/jalv-commands
   mkfifo "$lv2_fifo"
-  lv2_hosts 60 jalv -x -n grindlemark-jalv urn:ovk:grindlemark < "$lv2_fifo" > "$lv2_out/jalv.log" 2>&1 &
+  "${lv2_hosts[@]}" 60 jalv -x -n grindlemark-jalv urn:ovk:grindlemark < "$lv2_fifo" > "$lv2_out/jalv.log" 2>&1 &
   lv2_jalv_pid=$!
   exec {lv2_commands}> "$lv2_fifo"
   printf "presets\npreset urn:ovk:grindlemark#program1\n" >&$lv2_commands
@@ -53,20 +55,20 @@ else
     sleep 0.5
   done
   # Clicks from a metronome through it into a recording.
-  lv2_hosts 20 jack_metro -n grindlemark-metro -b 240 > /dev/null 2>&1 &
+  "${lv2_hosts[@]}" 20 jack_metro -n grindlemark-metro -b 240 > /dev/null 2>&1 &
   lv2_metro_pid=$!
   for _ in $(seq 1 40); do
-    lv2_hosts 5 jack_lsp 2> /dev/null | grep -q '^grindlemark-metro:' && break
+    "${lv2_hosts[@]}" 5 jack_lsp 2> /dev/null | grep -q '^grindlemark-metro:' && break
     sleep 0.25
   done
-  lv2_hosts 10 jack_connect grindlemark-metro:240_bpm grindlemark-jalv:in_left > /dev/null 2>&1
-  lv2_hosts 20 jack_rec -f "$lv2_out/jalv-out.wav" -d 2 -b 16 grindlemark-jalv:out_left > /dev/null 2>&1
-  kill "$lv2_metro_pid" 2> /dev/null
+  "${lv2_hosts[@]}" 10 jack_connect grindlemark-metro:240_bpm grindlemark-jalv:in_left > /dev/null 2>&1
+  "${lv2_hosts[@]}" 20 jack_rec -f "$lv2_out/jalv-out.wav" -d 2 -b 16 grindlemark-jalv:out_left > /dev/null 2>&1
+  kill "$lv2_metro_pid" 2> /dev/null # timeout passes it on, and kills what stays
   echo controls >&$lv2_commands
   exec {lv2_commands}>&-
   wait "$lv2_jalv_pid"
   lv2_status=$?
-  wait "$lv2_metro_pid" 2> /dev/null
+  { wait "$lv2_metro_pid"; } 2> /dev/null
   lv2_peak=$(python3 -c 'import sys, wave, array
 w = wave.open(sys.argv[1]); a = array.array("h", w.readframes(w.getnframes()))
 print(max((abs(v) for v in a), default=0))' "$lv2_out/jalv-out.wav" 2> /dev/null || echo 0)
@@ -82,7 +84,7 @@ print(max((abs(v) for v in a), default=0))' "$lv2_out/jalv-out.wav" 2> /dev/null
   # pictured with silence playing too (the response curve shows once audio runs).
   build/linux-x64/grindlemark-host --plugin build/linux-x64/Grindlemark.so --editor --program Default --silence \
     --screenshot "$lv2_out/vst2-editor.png" --after 2500 > "$lv2_out/vst2-editor.log" 2>&1
-  lv2_hosts 60 jalv.gtk3 -x --jack-name grindlemark-gui urn:ovk:grindlemark > "$lv2_out/jalv-gtk3.log" 2>&1 &
+  "${lv2_hosts[@]}" 60 jalv.gtk3 -x --jack-name grindlemark-gui urn:ovk:grindlemark > "$lv2_out/jalv-gtk3.log" 2>&1 &
   lv2_gui_pid=$!
   lv2_window=
   lv2_equal=
@@ -116,5 +118,8 @@ print(max((abs(v) for v in a), default=0))' "$lv2_out/jalv-out.wav" 2> /dev/null
     fail "jalv.gtk3 editor against the VST2 editor ($lv2_out/jalv-editor*.png, $lv2_out/jalv-gtk3.log): $lv2_result"
   fi
 fi
+# The server goes with the run, hard if it does not stop within 10 s.
 kill "$lv2_jack_pid" 2> /dev/null
+for _ in $(seq 1 40); do kill -0 "$lv2_jack_pid" 2> /dev/null || break; sleep 0.25; done
+kill -9 "$lv2_jack_pid" 2> /dev/null
 wait "$lv2_jack_pid" 2> /dev/null
