@@ -10,6 +10,7 @@
 #define GRINDLEMARK_VERSION_TEXT "1.0.0"
 
 // Identity texts shown in a DLL's properties; the same the effect reports.
+#define GRINDLEMARK_NAME_TEXT "Grindlemark"
 #define GRINDLEMARK_VENDOR_TEXT "OVK"
 #define GRINDLEMARK_PRODUCT_TEXT "OVK Grindlemark"
 

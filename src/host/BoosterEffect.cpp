@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr char kEffectName[] = "Grindlemark";
+constexpr char kEffectName[] = GRINDLEMARK_NAME_TEXT;
 constexpr char kVendorName[] = GRINDLEMARK_VENDOR_TEXT;
 constexpr char kProductName[] = GRINDLEMARK_PRODUCT_TEXT;
 

@@ -24,23 +24,7 @@ protected:
     }
     void send(HostedEffect& host, int type, int x, int y, unsigned button, unsigned state)
     {
-        XEvent event{};
-        event.type = type;
-        if (type == MotionNotify) {
-            event.xmotion.window = editorOf(host).getWindow();
-            event.xmotion.x = x;
-            event.xmotion.y = y;
-            event.xmotion.state = state;
-        } else {
-            event.xbutton.window = editorOf(host).getWindow();
-            event.xbutton.x = x;
-            event.xbutton.y = y;
-            event.xbutton.button = button;
-            event.xbutton.state = state;
-        }
-        const long mask =
-            type == ButtonPress ? ButtonPressMask : (type == ButtonRelease ? ButtonReleaseMask : PointerMotionMask);
-        XSendEvent(frame.display, editorOf(host).getWindow(), False, mask, &event);
+        frame.sendPointer(editorOf(host).getWindow(), type, x, y, button, state);
     }
     // A drag on dial `dial` with `button`, upwards by `rows` pixels, then one idle call.
     void drag(HostedEffect& host, int dialX, int rows, unsigned button = Button1, unsigned keys = 0)

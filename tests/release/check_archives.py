@@ -62,7 +62,7 @@ def defined_symbols(path):
 # The standard folders each archive's install text must name.
 INSTALL_FOLDERS = {
     "windows": ["%COMMONPROGRAMFILES%\\VST3", "%COMMONPROGRAMFILES%\\CLAP"],
-    "linux": ["~/.vst3", "~/.vst", "~/.clap"],
+    "linux": ["~/.vst3", "~/.vst", "~/.clap", "~/.lv2", "/usr/lib/lv2"],
 }
 
 
@@ -76,6 +76,25 @@ def check_texts(archive_name, texts, problems, platform):
     for folder in INSTALL_FOLDERS[platform]:
         if folder not in texts["INSTALL.txt"]:
             problems.append(f"{archive_name}: INSTALL.txt names no {folder}")
+
+
+LV2_BUNDLE = ("Grindlemark.so", "Grindlemark.ttl", "manifest.ttl", "presets.ttl")
+LV2_URI = "urn:ovk:grindlemark"
+
+
+def check_lv2_bundle(tar_path, unpacked, problems):
+    """An LV2 host finds the unpacked bundle, its binary and its presets."""
+    binary = os.path.join(unpacked, "Grindlemark.lv2", "Grindlemark.so")
+    symbols = subprocess.run(["nm", "-D", "--defined-only", binary], capture_output=True, text=True).stdout
+    exports = sorted(line.split()[2] for line in symbols.split("\n") if len(line.split()) == 3)
+    if exports != ["lv2_descriptor", "lv2ui_descriptor"]:
+        problems.append(f"{tar_path}: Grindlemark.lv2/Grindlemark.so exports {exports}")
+    info = subprocess.run(["lv2info", LV2_URI], capture_output=True, text=True, timeout=60,
+                          env=dict(os.environ, LV2_PATH=unpacked))
+    for wanted in ("Grindlemark.lv2/Grindlemark.so", "Fat overdrive", "Init10", "Latency"):
+        if info.returncode != 0 or wanted not in info.stdout:
+            problems.append(f"{tar_path}: lv2info finds no {wanted!r} in the unpacked bundle "
+                            f"(exit {info.returncode}): {info.stderr[-300:]}")
 
 
 def main():
@@ -112,7 +131,8 @@ def main():
         wanted = sorted([folder] + [f"{folder}/{n}" for n in
                                     ("Grindlemark.so", "Grindlemark.clap", "grindlemark-host", "README.md", "INSTALL.txt",
                                      "Grindlemark.vst3", "Grindlemark.vst3/Contents",
-                                     "Grindlemark.vst3/Contents/x86_64-linux", vst3_binary)])
+                                     "Grindlemark.vst3/Contents/x86_64-linux", vst3_binary)] +
+                        [f"{folder}/Grindlemark.lv2"] + [f"{folder}/Grindlemark.lv2/{n}" for n in LV2_BUNDLE])
         if names != wanted:
             problems.append(f"{tar_path}: holds {names}, expected {wanted}")
         else:
@@ -155,6 +175,7 @@ def main():
             if info.returncode != 0 or f"Version     {version}, CLAP 1.1.1" not in info.stdout:
                 problems.append(f"{tar_path}: the host tool does not load the CLAP plug-in at version {version} "
                                 f"(exit {info.returncode}): {info.stdout[-300:]}{info.stderr[-300:]}")
+            check_lv2_bundle(tar_path, unpacked, problems)
 
     for problem in problems:
         print(problem)

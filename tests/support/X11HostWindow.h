@@ -58,6 +58,29 @@ public:
         return found;
     }
 
+    // A button press or release, or a pointer motion, sent to `target` as the
+    // server would deliver it.
+    void sendPointer(Window target, int type, int x, int y, unsigned button, unsigned state) const
+    {
+        XEvent event{};
+        event.type = type;
+        if (type == MotionNotify) {
+            event.xmotion.window = target;
+            event.xmotion.x = x;
+            event.xmotion.y = y;
+            event.xmotion.state = state;
+        } else {
+            event.xbutton.window = target;
+            event.xbutton.x = x;
+            event.xbutton.y = y;
+            event.xbutton.button = button;
+            event.xbutton.state = state;
+        }
+        const long mask =
+            type == ButtonPress ? ButtonPressMask : (type == ButtonRelease ? ButtonReleaseMask : PointerMotionMask);
+        XSendEvent(display, target, False, mask, &event);
+    }
+
     Display* display = nullptr;
     Window window = 0;
 };

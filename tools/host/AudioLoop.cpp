@@ -6,7 +6,7 @@
 
 AudioLoop::AudioLoop(PluginInstance& plugin, const EditorOptions& options)
     : plugin(plugin), blockSize(options.blockSize), sampleRate(options.sampleRate),
-      phrase(synthesizeGuitarPhrase(options.sampleRate))
+      phrase(options.playSilence ? std::vector<float>(1, 0.0f) : synthesizeGuitarPhrase(options.sampleRate))
 {
     thread = std::thread([this] { run(); });
 }

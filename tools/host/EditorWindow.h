@@ -10,6 +10,7 @@ struct EditorOptions {
     std::string screenshotPath; // empty: run until the window is closed
     int screenshotAfterMs = 1500;
     bool playAudio = true;
+    bool playSilence = false; // digital silence instead of the phrase, as a host's empty track plays
     double sampleRate = 44100.0;
     int blockSize = 256;
 };

@@ -27,7 +27,7 @@ void printUsage()
                 "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
                 "       grindlemark-host [--plugin FILE] render -o DIR [IN.wav]... [options]\n"
                 "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
-                "                        [--silent] [--screenshot FILE.png [--after MS]]\n"
+                "                        [--silent|--silence] [--screenshot FILE.png [--after MS]]\n"
                 "\n"
                 "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
                 "  --info              print identity, parameters and programs\n"
@@ -49,6 +49,7 @@ void printUsage()
                 "    --quiet           no progress display\n"
                 "  --editor            open the plug-in's editor with the built-in phrase playing\n"
                 "    --silent          no audio: the displays stay at rest\n"
+                "    --silence         digital silence playing, as a host runs an empty track\n"
                 "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
                 pluginFileName());
 }
@@ -108,6 +109,7 @@ int main(int argc, char** argv)
     std::string screenshotPath;
     long screenshotAfter = 1500;
     bool silent = false;
+    bool silence = false;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
             auto value = [&]() -> const std::string& {
@@ -135,6 +137,8 @@ int main(int argc, char** argv)
                 editorSettings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
             } else if (editing && args[i] == "--silent") {
                 silent = true;
+            } else if (editing && args[i] == "--silence") {
+                silence = true;
             } else if (editing && args[i] == "--screenshot") {
                 screenshotPath = value();
             } else if (editing && args[i] == "--after") {
@@ -172,11 +176,13 @@ int main(int argc, char** argv)
         options.screenshotPath = screenshotPath;
         options.screenshotAfterMs = static_cast<int>(screenshotAfter);
         options.playAudio = !silent;
+        options.playSilence = silence;
         const int status = runEditor(plugin, options);
         instance.reset();
         return withProtocolFaults(*module, status);
 #else
         static_cast<void>(silent);
+        static_cast<void>(silence);
         throw CommandError(kUsage, "this build of the host tool cannot show editors");
 #endif
     } catch (const CommandError& failure) {
