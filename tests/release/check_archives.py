@@ -59,6 +59,25 @@ def defined_symbols(path):
     return {line.split()[2]: line.split()[0] for line in lines if len(line.split()) == 3}
 
 
+# The standard folders each archive's install text must name.
+INSTALL_FOLDERS = {
+    "windows": ["%COMMONPROGRAMFILES%\\VST3"],
+    "linux": ["~/.vst3", "~/.vst"],
+}
+
+
+def check_texts(archive_name, texts, problems, platform):
+    """The texts a user reads first speak only of what the archive holds, and
+    the install text names every format's standard folder."""
+    for name, text in texts.items():
+        for folder in ("build/", "scripts/", "src/"):
+            if folder in text:
+                problems.append(f"{archive_name}: {name} speaks of {folder}, which the archive does not hold")
+    for folder in INSTALL_FOLDERS[platform]:
+        if folder not in texts["INSTALL.txt"]:
+            problems.append(f"{archive_name}: INSTALL.txt names no {folder}")
+
+
 def main():
     dist, version = sys.argv[1], sys.argv[2]
     problems = []
@@ -78,9 +97,8 @@ def main():
             for arch, machine in vst3.items():
                 name = f"Grindlemark.vst3/Contents/{arch}/Grindlemark.vst3"
                 check_dll(name, archive.read(name), machine, version, problems, VST3_WINDOWS_EXPORTS)
-            install = archive.read("INSTALL.txt").decode()
-            if "%COMMONPROGRAMFILES%\\VST3" not in install:
-                problems.append(f"{zip_path}: INSTALL.txt names no %COMMONPROGRAMFILES%\\VST3")
+            check_texts(zip_path, {n: archive.read(n).decode() for n in ("README.md", "INSTALL.txt")}, problems,
+                        "windows")
 
     folder = f"Grindlemark-{version}-linux-x64"
     tar_path = os.path.join(dist, folder + ".tar.gz")
@@ -96,6 +114,14 @@ def main():
         else:
             archive.extractall(scratch)
             unpacked = os.path.join(scratch, folder)
+            texts = {}
+            for name in ("README.md", "INSTALL.txt"):
+                with open(os.path.join(unpacked, name)) as text:
+                    texts[name] = text.read()
+            check_texts(tar_path, texts, problems, "linux")
+            # ~/.vst does not exist until something makes it.
+            if "mkdir -p ~/.vst" not in texts["INSTALL.txt"]:
+                problems.append(f"{tar_path}: INSTALL.txt copies into ~/.vst without making it")
             # The unpacked tool loads the unpacked plug-in as a host does.
             info = subprocess.run([os.path.join(unpacked, "grindlemark-host"), "--plugin",
                                    os.path.join(unpacked, "Grindlemark.so"), "--info"],
