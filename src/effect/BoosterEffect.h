@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 constexpr int kResponsePoints = 173;
 constexpr VstInt32 kBoosterUniqueId = fourCharCode('Q', 'm', '4', 'T');
@@ -96,6 +97,8 @@ private:
     void handOffToEditor(std::uint32_t stagedFrames);
     void handOffTo(EditorDisplay& target, std::uint32_t stagedFrames);
     void computeResponseGrid(double oversampling);
+    void prepareTables(double rate);
+    const PreparedTriodeTables* preparedTablesFor(double rate) const;
     std::uint32_t scopeIntervalFor(float rate) const;
 
     ProcessingEngine engine;
@@ -121,10 +124,16 @@ private:
     // The host rate as the audio thread reads it: it reaches the engine, the
     // meters and the response grid when "Oversample" is re-applied.
     std::atomic<float> hostRate{44100.0f};
-    // Triode tables solved for the host rate where the host sets it; the
-    // audio thread copies them into the engine when it takes the rate.
+    // Triode tables solved on the host's thread for the host rate, so that
+    // processing and automating "Oversample" only switch between ready ones.
+    // The engine reads the set it was handed without a lock; preparedLock
+    // guards the slots and the engine's choice among them, and the host's
+    // thread never frees the set the engine holds.
     CriticalSection preparedLock;
-    PreparedTriodeTables preparedTables;
+    std::array<std::unique_ptr<const PreparedTriodeTables>, 2> tableSlots;
+    // Set by the audio thread when the chain's rate has no tables (they
+    // could not be built); the host's next rate or block size call builds them.
+    std::atomic<bool> tablesWanted{false};
     // Changes taken from changedMask but left for a later call.
     std::uint32_t deferredChanges = 0;
     // Anti-denormal noise: one generator per loop and precision, per instance.

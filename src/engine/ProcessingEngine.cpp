@@ -69,13 +69,10 @@ void drawTubeNoise(std::uint32_t& state, int count, LanePair* offsets)
 
 } // namespace
 
-void PreparedTriodeTables::prepare(double rate)
+PreparedTriodeTables::PreparedTriodeTables(double rate, const TriodeCircuit& circuit)
+    : hostRate(rate), byFactor{{TriodeTables(circuit, rate * kOversamplingFactors[0]),
+                                TriodeTables(circuit, rate * kOversamplingFactors[1])}}
 {
-    for (std::size_t i = 0; i < byFactor.size(); ++i) {
-        byFactor[i].stageRate = rate * kOversamplingFactors[i];
-        byFactor[i].rebuildTables();
-    }
-    hostRate = rate;
 }
 
 ProcessingEngine::ProcessingEngine()
@@ -130,40 +127,25 @@ void ProcessingEngine::setCharacter(std::int32_t index, double amountValue)
 
 void ProcessingEngine::designEqualiser()
 {
-    applyCharacterEq(designCharacterEq(character, characterAmount, hostRate * factor), eqSections.data(),
-                     eqSectionCount, eqMakeupGain);
+    eqDesign = designCharacterEq(character, characterAmount, hostRate * factor);
+    shareFirstChannelMemory(eqDesign, channels[0].eqMemory, channels[1].eqMemory);
 }
 
-const TriodeStage& ProcessingEngine::triodeTablesFor(double stageRate, const PreparedTriodeTables* prepared)
-{
-    for (const TriodeStage& tables : triodeCache)
-        if (tables.builtFor(stageRate))
-            return tables;
-    if (prepared) {
-        for (const TriodeStage& tables : prepared->byFactor) {
-            if (tables.builtFor(stageRate)) {
-                triodeCache = prepared->byFactor;
-                return triodeTablesFor(stageRate, nullptr);
-            }
-        }
-    }
-    // Nothing ready: solve the engine's circuit into the slot not in use.
-    TriodeStage& slot = tube == &triodeCache[0] ? triodeCache[1] : triodeCache[0];
-    slot.circuit = TriodeCircuit{};
-    slot.stageRate = stageRate;
-    slot.rebuildTables();
-    return slot;
-}
-
-void ProcessingEngine::setChainRate(double rate, double newFactor, const PreparedTriodeTables* prepared)
+void ProcessingEngine::setChainRate(double rate, double newFactor, const PreparedTriodeTables* tables)
 {
     hostRate = rate;
     factor = newFactor;
+    if (tables && tables->hostRate == rate)
+        triodeSet = tables;
+    else if (triodeSet && triodeSet->hostRate != rate)
+        triodeSet = nullptr;
+    tube = triodeSet ? &triodeSet->forFactor(factor) : nullptr;
+
     const double chainRate = hostRate * factor;
-    tube = &triodeTablesFor(chainRate, prepared);
+    tape = designTapeStage(chainRate);
     for (ChannelState& state : channels) {
-        state.tubeNodes.cathode = TriodeStage::restCathodeVoltage;
-        state.tape.setStageRate(chainRate);
+        state.tubeNodes.cathode = TriodeTables::restCathodeVoltage;
+        state.tape.takeDesign(tape);
     }
     startFade();
     designEqualiser();
@@ -172,8 +154,8 @@ void ProcessingEngine::setChainRate(double rate, double newFactor, const Prepare
 double ProcessingEngine::responseAt(double phi) const
 {
     double gainDb = 0.0;
-    for (int i = 0; i < eqSectionCount; ++i) {
-        const BiquadCoefficients& s = eqSections[static_cast<std::size_t>(i)].coefficients;
+    for (int i = 0; i < eqDesign.eqSectionCount; ++i) {
+        const BiquadCoefficients& s = eqDesign.sections[i];
         const double sumB = s.b0 + s.b1 + s.b2;
         const double sumA = 1.0 + s.a1 + s.a2;
         const double numerator = sumB * sumB + phi * (s.b0 * s.b2 * phi - (s.b1 * (s.b0 + s.b2) + 4.0 * s.b0 * s.b2));
@@ -217,28 +199,27 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleReco
     const Lane fastCoeff = L::gather(follower0.fastCoeff, follower1.fastCoeff);
     const Lane slowCoeff = L::gather(follower0.slowCoeff, follower1.slowCoeff);
 
-    const int sectionCount = eqSectionCount;
-    BiquadSection* const eq0 = eqSections.data() + eqSlotsPerChannel * first;
-    BiquadSection* const eq1 = eqSections.data() + eqSlotsPerChannel * second;
-    BiquadLanes<Lane> eq[eqSlotsPerChannel];
+    const int sectionCount = eqDesign.eqSectionCount;
+    BiquadLanes<Lane> eq[eqMaxActiveSections];
     for (int i = 0; i < sectionCount; ++i)
-        eq[i] = BiquadLanes<Lane>::gather(eq0[i], eq1[i]);
+        eq[i] = BiquadLanes<Lane>::gather(eqDesign.sections[i], eqDesign.sections[i], state0.eqMemory[i],
+                                          state1.eqMemory[i]);
 
     NodeVoltages& nodes0 = state0.tubeNodes;
     NodeVoltages& nodes1 = state1.tubeNodes;
     Lane cathode = L::gather(nodes0.cathode, nodes1.cathode);
     Lane plate = L::gather(nodes0.plate, nodes1.plate);
-    TapeLanes<Lane> tape;
+    TapeLanes<Lane> tapeLanes;
     if (tapeOn)
-        tape.gather(state0.tape, state1.tape);
+        tapeLanes.gather(tape, state0.tape, state1.tape);
 
     // Fixed for the stretch: drive changes only between blocks, so the
     // make-up gains are interpolated once here instead of per chain sample.
-    const TriodeStage& tubeTables = *tube;
-    const Lane eqGain = L::both(eqMakeupGain);
+    const TriodeTables& tubeTables = *tube;
+    const Lane eqGain = L::both(eqDesign.eqMakeupGain);
     const Lane driveLanes = L::both(driveGain);
     const Lane outputLanes = L::both(outputGain);
-    const Lane restOutput = L::both(tubeTables.restOutput);
+    const Lane restOutput = L::both(tubeTables.restOutput());
     const Lane tubeGain = L::both(tubeOn ? makeupGain(tubeMakeup) : 0.0);
     const Lane tapeGain = L::both(tapeOn ? makeupGain(tapeMakeup) : 0.0);
 
@@ -279,18 +260,18 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleReco
     auto tapeLowEnd = [&](Lane t, int i) {
         TapeStageInput stageInput{t, t};
         if (tapeOn)
-            stageInput.lowEnd = preClip[i / count] = tape.lowEnd(t);
+            stageInput.lowEnd = preClip[i / count] = tapeLanes.lowEnd(t);
         return stageInput;
     };
     auto tapeSaturation = [&](TapeStageInput stageInput, int i) {
         Lane t = stageInput.input;
         if (tapeOn)
-            t = clipped[i / count] = tape.saturate(stageInput.input, stageInput.lowEnd, driveLanes);
+            t = clipped[i / count] = tapeLanes.saturate(stageInput.input, stageInput.lowEnd, driveLanes);
         return t;
     };
     auto tapeToneAndLevel = [&](Lane t) {
         if (tapeOn)
-            t = tape.tone(t) * tapeGain;
+            t = tapeLanes.tone(t) * tapeGain;
         return outputLanes * t;
     };
 
@@ -324,13 +305,13 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleReco
     L::scatter(fast, follower0.fast, follower1.fast);
     L::scatter(slow, follower0.slow, follower1.slow);
     for (int i = 0; i < sectionCount; ++i)
-        eq[i].scatterMemory(eq0[i], eq1[i]);
+        eq[i].scatterMemory(state0.eqMemory[i], state1.eqMemory[i]);
     if (tubeOn) {
         L::scatter(cathode, nodes0.cathode, nodes1.cathode);
         L::scatter(plate, nodes0.plate, nodes1.plate);
     }
     if (tapeOn)
-        tape.scatter();
+        tapeLanes.scatter();
 
     for (int lane = 0; lane < L::count; ++lane) {
         for (int frame = 0; frame < frames; ++frame) {
@@ -451,7 +432,7 @@ template <typename Lane> void ProcessingEngine::processLanes(SampleRecord* const
     for (int start = 0; start < frames; start += runFrames) {
         const int stretch = frames - start < runFrames ? frames - start : runFrames;
         SampleRecord* const pieces[2] = {records[0] + start, records[L::count - 1] + start};
-        if (!enabledFlag) {
+        if (!enabledFlag || !tube) {
             for (SampleRecord* piece : pieces)
                 for (int frame = 0; frame < stretch; ++frame)
                     piece[frame].output = piece[frame].input;

@@ -339,8 +339,8 @@ TEST(Processing, ParametersBecomeEngineValuesAtTheNextCall)
     block.run(host, 0);
     EXPECT_DOUBLE_EQ(engine.sampleRate(), 96000.0);
     EXPECT_DOUBLE_EQ(engine.oversampling(), 16.0);
-    EXPECT_DOUBLE_EQ(engine.tubeDesign().stageRate, 96000.0 * 16.0);
-    EXPECT_DOUBLE_EQ(engine.channel(1).tape.stageRate, 96000.0 * 16.0);
+    EXPECT_DOUBLE_EQ(engine.tubeDesign()->stageRate(), 96000.0 * 16.0);
+    EXPECT_DOUBLE_EQ(engine.tapeDesign().stageRate, 96000.0 * 16.0);
     EXPECT_EQ(engine.fadeRemaining(), 128 * 16);
 }
 
