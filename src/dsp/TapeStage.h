@@ -10,19 +10,27 @@
 #include "dsp/BiquadSection.h"
 #include "dsp/LanePair.h"
 
-// The clipper: identity between the knees, rational tails towards ±1 that
-// meet it with slope 1. The input is scaled into the curve and back out.
-namespace tapeClipper {
-constexpr double inputGain = 0.17;
-constexpr double bias = 0.0;
-constexpr double outputGain = 1.0 / 0.17;
-constexpr double kneeLow = -0.25;
-constexpr double kneeHigh = 0.25;
-constexpr double kneeLowSquare = kneeLow * kneeLow;
-constexpr double kneeLowSum = 2.0 * kneeLow + 1.0;
-constexpr double kneeHighSquare = kneeHigh * kneeHigh;
-constexpr double kneeHighSum = 1.0 - 2.0 * kneeHigh;
-} // namespace tapeClipper
+// The clipper on one lane or two: identity between the knees, rational
+// tails towards ±1 beyond them. The input is scaled into the curve and back
+// out.
+template <typename Lane> struct TapeClipper {
+    Lane inputGain, bias, outputGain;
+    Lane kneeLow, kneeHigh;
+    // Derived from the knees so that each tail meets the identity with slope 1.
+    Lane kneeLowSquare, kneeLowSum, kneeHighSquare, kneeHighSum;
+
+    // The curve on q, already scaled by drive and the input gain.
+    Lane curve(Lane q) const;
+    // Scaling, curve and output gain.
+    Lane clip(Lane x, Lane drive) const { return curve(x * drive * inputGain + bias) * outputGain; }
+};
+
+// The stage's clipper: knees at ±0.25, input gain 0.17 and its inverse out.
+constexpr TapeClipper<double> makeTapeClipper()
+{
+    constexpr double low = -0.25, high = 0.25, gain = 0.17;
+    return {gain, 0.0, 1.0 / gain, low, high, low * low, 2.0 * low + 1.0, high * high, 1.0 - 2.0 * high};
+}
 
 // The stage at one stage rate (host rate times oversampling factor).
 struct TapeDesign {
@@ -32,6 +40,7 @@ struct TapeDesign {
     double redesignPeriod = 0.0;  // samples in 5 ms, fractional
     double attackCoeff = 0.0;     // envelope, per sample, 0.1 ms time constant
     double releaseCoeff = 0.0;    // envelope, per sample, 20 ms time constant
+    TapeClipper<double> clipper = makeTapeClipper();
 };
 
 // The two level-dependent sections after the low-pass.
@@ -55,19 +64,14 @@ struct TapeState {
     double redesignCounter = 0.0; // samples since the last tone redesign
 };
 
-// The clipper curve on one lane or two, q already scaled by drive and the
-// input gain.
-template <typename Lane> inline Lane tapeSoftClip(Lane q)
+template <typename Lane> inline Lane TapeClipper<Lane>::curve(Lane q) const
 {
-    using namespace tapeClipper;
-    using L = Lanes<Lane>;
     // One division serves all three pieces (q / 1 between the knees is exact),
     // so the pieces differ only in the operands chosen, not in the code run.
-    const auto below = q < L::both(kneeLow);
-    const auto above = q > L::both(kneeHigh);
-    const Lane numerator = select(below, q + L::both(kneeLowSquare), select(above, q - L::both(kneeHighSquare), q));
-    const Lane denominator =
-        select(below, L::both(kneeLowSum) - q, select(above, q + L::both(kneeHighSum), L::both(1.0)));
+    const auto below = q < kneeLow;
+    const auto above = q > kneeHigh;
+    const Lane numerator = select(below, q + kneeLowSquare, select(above, q - kneeHighSquare, q));
+    const Lane denominator = select(below, kneeLowSum - q, select(above, q + kneeHighSum, Lanes<Lane>::both(1.0)));
     return numerator / denominator;
 }
 
@@ -132,6 +136,7 @@ private:
     BiquadLanes<Lane> lowEndFilters[3];
     BiquadLanes<Lane> postFilters[3];
     Lane envelope, redesignCounter, redesignPeriod, attackCoeff, releaseCoeff;
+    TapeClipper<Lane> clipper;
 };
 
 template <typename Lane>
@@ -153,6 +158,10 @@ inline void TapeLanes<Lane>::gather(const TapeDesign& design, TapeStage& lane0, 
     redesignPeriod = L::both(design.redesignPeriod);
     attackCoeff = L::both(design.attackCoeff);
     releaseCoeff = L::both(design.releaseCoeff);
+    const TapeClipper<double>& c = design.clipper;
+    clipper = {L::both(c.inputGain),  L::both(c.bias),           L::both(c.outputGain),
+               L::both(c.kneeLow),    L::both(c.kneeHigh),       L::both(c.kneeLowSquare),
+               L::both(c.kneeLowSum), L::both(c.kneeHighSquare), L::both(c.kneeHighSum)};
 }
 
 template <typename Lane> inline void TapeLanes<Lane>::scatter() const
@@ -201,8 +210,7 @@ template <typename Lane> inline Lane TapeLanes<Lane>::saturate(Lane x, Lane shap
         redesignLanes(due);
     }
 
-    const Lane q = shaped * drive * L::both(tapeClipper::inputGain) + L::both(tapeClipper::bias);
-    return tapeSoftClip(q) * L::both(tapeClipper::outputGain);
+    return clipper.clip(shaped, drive);
 }
 
 inline double TapeStage::processTapeSample(const TapeDesign& design, double x, double drive, double* preClip,

@@ -7,29 +7,24 @@
 // stereo frame side by side, each lane giving bit for bit what the double
 // gives for its channel.
 //
+// Words for frames: a run is the consecutive host frames a caller hands in
+// one call (any length); the engine takes a run in chunks of at most
+// chunkFrames frames, through which the chain's state stays in registers.
+//
 // The triode tables are built on the host's thread and handed in by pointer
 // (PreparedTriodeTables), so the audio thread only switches between ready
 // ones. Every operation here runs on the audio thread (construction aside)
 // and none allocates, locks, throws or solves the circuit.
 #pragma once
 
-#include "dsp/BiquadSection.h"
 #include "dsp/CharacterEq.h"
 #include "dsp/TapeStage.h"
 #include "dsp/TriodeStage.h"
-#include "engine/Oversampler.h"
+#include "engine/ChannelState.h"
 #include "engine/SampleRecord.h"
 
 #include <array>
 #include <cstdint>
-
-// Tracks the mean of |x| on two time scales; the larger one drives the limiter.
-struct EnvelopeFollower {
-    double fast = 0.0;
-    double slow = 0.0;
-    double fastCoeff = 0.001; // per chain sample, whatever the rate
-    double slowCoeff = 0.0001;
-};
 
 enum SaturationMode : std::int32_t { kModeOff = 0, kModeTube = 1, kModeTape = 2, kModeTubeThenTape = 3 };
 
@@ -53,30 +48,19 @@ struct PreparedTriodeTables {
     const std::array<TriodeTables, 2> byFactor; // factor 1, factor 16
 };
 
-// One channel's running state, apart from the designs that drive it.
-struct ChannelState {
-    EnvelopeFollower follower;
-    CharacterEqMemory eqMemory{};
-    NodeVoltages tubeNodes{175.0, 0.0, 0.0}; // plate at half the supply until the first rate
-    TapeStage tape;
-    double heldOutput = 0.0; // the output the switch fade slides away from
-    Oversampler upsampler;
-    Oversampler downsampler;
-};
-
 class ProcessingEngine {
 public:
     // Ends with a complete design for 48000 Hz without oversampling, "Flat"
     // shape, bypassed, and no triode tables yet (see setChainRate).
     ProcessingEngine();
 
-    // Consecutive host samples of the channel records[0].channel, one record
+    // A run of host samples of the channel records[0].channel, one record
     // each: bypass, the chain at the host rate, or 16 sub-samples per host
     // sample through the oversamplers and the chain. Leaves each result and
     // scope points in its record. Equal to the same records one call each.
     void processRun(SampleRecord* records, int frames);
 
-    // Consecutive stereo host frames: left[i] through channel 0, right[i]
+    // A run of stereo host frames: left[i] through channel 0, right[i]
     // through channel 1, side by side. Equal bit for bit to processRun on
     // left[i] followed by right[i] for each frame in turn, including the
     // order in which the two channels take the shared tube noise and fade
@@ -131,14 +115,12 @@ public:
     const TapeDesign& tapeDesign() const { return tape; }
 
 private:
-    // Host frames per stretch that the chain runs through in one go.
-    static constexpr int runFrames = 16;
+    static constexpr int chunkFrames = 16;
 
     template <typename Lane> void processLanes(SampleRecord* const* records, int frames);
-    template <typename Lane, int count> void processStretch(SampleRecord* const* records, int frames);
-    template <typename Lane, int count, bool tubeOn, bool tapeOn>
+    template <typename Lane, int subSamples> void processChunk(SampleRecord* const* records, int frames);
+    template <typename Lane, int subSamples, bool tubeOn, bool tapeOn>
     void runChain(Lane* samples, const Lane* tubeNoise, SampleRecord* const* records, int frames);
-    template <typename Lane> void fadeOutputs(Lane* samples, int count, int firstChannel);
     double makeupGain(const std::array<double, kMakeupTableSize>& table) const;
     void designEqualiser();
 

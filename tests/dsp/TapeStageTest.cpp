@@ -69,6 +69,8 @@ TEST(TapeStage, ToneDesignsFollowTheEnvelope)
 
 TEST(TapeStage, ClipperKneesAndLimits)
 {
+    constexpr TapeClipper<double> clipper = makeTapeClipper();
+    const auto tapeSoftClip = [&](double q) { return clipper.curve(q); };
     for (double q : {-0.25, -0.1, 0.0, 0.25})
         EXPECT_EQ(tapeSoftClip(q), q);
     EXPECT_DOUBLE_EQ(tapeSoftClip(0.5), 0.4375);
