@@ -3,7 +3,7 @@
 // triggers. The
 // counter "xRealtime" is how many times faster than realtime at 44.1 kHz
 // (Google Benchmark prints it with a "/s" suffix; read it as a plain ratio).
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 
 #include <benchmark/benchmark.h>
 

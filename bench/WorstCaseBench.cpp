@@ -4,7 +4,7 @@
 // of seconds (argument). Counters, in microseconds: the worst call of the
 // first second, then the worst, 99.9th percentile and median call after it,
 // and the block's duration for comparison.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,8 +31,8 @@ void worstCaseUnderLoad(benchmark::State& state)
         BoosterEffect effect(quietHost);
         effect.setBlockSize(64);
         EditorDisplay display;
-        effect.attachDisplay(&display);
-        effect.startScopeFeed();
+        effect.processor().attachDisplay(&display);
+        effect.processor().startScopeFeed();
         std::atomic<bool> running{true};
 
         std::thread automation([&] {
@@ -58,7 +58,7 @@ void worstCaseUnderLoad(benchmark::State& state)
         std::thread editor([&] {
             std::array<double, kResponsePoints> curve{};
             while (running.load()) {
-                effect.takeResponseCurve(curve);
+                effect.processor().takeResponseCurve(curve);
                 for (int column = 0; column < 2; ++column) {
                     display.ringLocks[column].enter();
                     benchmark::DoNotOptimize(display.scopeRing[0].points[column].x);
@@ -93,7 +93,7 @@ void worstCaseUnderLoad(benchmark::State& state)
         automation.join();
         programs.join();
         editor.join();
-        effect.detachDisplay();
+        effect.processor().detachDisplay();
 
         // The first second holds the first calls' one-time work (taking the
         // tables prepared for the rate); report it apart.

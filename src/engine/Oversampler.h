@@ -26,12 +26,21 @@
 class Oversampler {
 public:
     static constexpr int factor = 16;
+    // What an interpolator and a decimator in a row delay the chain by, in
+    // host frames: an impulse comes out this much later at 16x (the 1x path
+    // adds none). Formats report it to hosts as latency, and the renderer
+    // takes it off so that a take lines up with its DI.
+    static constexpr int latencyFrames = 9;
     static constexpr int historyLength = 128;
     static constexpr int allpassSectionsPerBranch = 4;
     static constexpr int allpassCount = 2 * allpassSectionsPerBranch;
     static constexpr int firLength = 80;
     static constexpr int firPhases = 8;                        // 2x -> 16x
     static constexpr int tapsPerPhase = firLength / firPhases; // 10
+    // An interpolator followed by a decimator puts an impulse's peak this
+    // many host samples late: the latency a plug-in reports while it
+    // oversamples (the chain between them adds none).
+    static constexpr int roundTripLatencyFrames = 9;
 
     // Half-band all-pass coefficients. Even entries form branch A, odd
     // entries branch B; section m of a branch uses entry 2m (A) or 2m + 1 (B).

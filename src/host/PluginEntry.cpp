@@ -1,7 +1,7 @@
 // The library's exported entry point. The same function is exported as
 // "main" too (see the module definition and link options), for older hosts.
-#include "effect/BoosterEffect.h"
-#include "effect/EditorFactory.h"
+#include "host/BoosterEffect.h"
+#include "host/EditorFactory.h"
 #include "host/VstAbi.h"
 
 #include "platform/Export.h"

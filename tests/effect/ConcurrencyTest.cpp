@@ -1,7 +1,7 @@
 // Host threads, an editor-like thread and the audio thread at once. Run under
 // ThreadSanitizer by scripts/test; without it this still checks that nothing
 // deadlocks and that the audio thread keeps going while others hold locks.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <atomic>
@@ -24,7 +24,7 @@ TEST(Concurrency, HostEditorAndAudioThreadsShareTheEffect)
 {
     HostedEffect host;
     host.dispatch(effSetBlockSize, 0, 64);
-    auto& effect = *static_cast<BoosterEffect*>(host.effect->object);
+    BoosterProcessor& effect = static_cast<BoosterEffect*>(host.effect->object)->processor();
     EditorDisplay display;
     effect.attachDisplay(&display);
     effect.startScopeFeed();
@@ -118,7 +118,7 @@ TEST(Concurrency, DisplayDataMayBeFreedOnceDetached)
 {
     HostedEffect host;
     host.dispatch(effSetBlockSize, 0, 32);
-    auto& effect = *static_cast<BoosterEffect*>(host.effect->object);
+    BoosterProcessor& effect = static_cast<BoosterEffect*>(host.effect->object)->processor();
     effect.startScopeFeed();
     std::atomic<bool> running{true};
     std::thread audio([&] {

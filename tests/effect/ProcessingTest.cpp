@@ -1,5 +1,5 @@
 // The sound end to end, through the real entry point and record.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <cmath>
@@ -176,7 +176,7 @@ TEST(Processing, MonoLayoutFeedsBothOutputsFromTheLeftAndMirrorsTheMeters)
     block.in[1].assign(512, 0.9f); // ignored
     block.run(host);
     EXPECT_EQ(block.out[0], block.out[1]);
-    const auto& peaks = instanceOf(host).peakLevelValues();
+    const auto& peaks = instanceOf(host).processor().peakLevelValues();
     EXPECT_EQ(peaks[1], peaks[0]);
     EXPECT_EQ(peaks[3], peaks[2]);
     EXPECT_LT(peaks[0], 0.31); // the right input never reached the meters
@@ -250,7 +250,7 @@ TEST(Processing, SilenceLeavesTheMetersAtTheNoiseOffset)
     Block<float> block(1024);
     for (int call = 0; call < 10; ++call)
         block.run(host);
-    for (double level : instanceOf(host).peakLevelValues()) {
+    for (double level : instanceOf(host).processor().peakLevelValues()) {
         EXPECT_GT(level, 0.0);
         EXPECT_LT(level, kMaxInputNoise);
     }
@@ -310,7 +310,7 @@ TEST(Processing, NonFiniteInputRecoversAtOnce)
 TEST(Processing, ParametersBecomeEngineValuesAtTheNextCall)
 {
     HostedEffect host;
-    const ProcessingEngine& engine = instanceOf(host).processingEngine();
+    const ProcessingEngine& engine = instanceOf(host).processor().processingEngine();
     Block<float> block(16);
     host.set(4, 0.0f);
     host.set(5, 0.0f);
@@ -347,7 +347,7 @@ TEST(Processing, ParametersBecomeEngineValuesAtTheNextCall)
 TEST(Processing, ResponseCurveFollowsTheCharacter)
 {
     HostedEffect host;
-    BoosterEffect& effect = instanceOf(host);
+    BoosterProcessor& effect = instanceOf(host).processor();
     Block<float> block(16);
     std::array<double, kResponsePoints> curve{};
     block.run(host, 0);
@@ -368,7 +368,7 @@ TEST(Processing, ResponseCurveFollowsTheCharacter)
 TEST(Processing, ScopeFramesAndMetersReachAnOpenEditor)
 {
     HostedEffect host;
-    BoosterEffect& effect = instanceOf(host);
+    BoosterProcessor& effect = instanceOf(host).processor();
     host.set(3, 0.3f); // "TUBE"
     EditorDisplay display;
     effect.attachDisplay(&display);

@@ -1,4 +1,4 @@
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <string>
@@ -41,13 +41,13 @@ TEST(Programs, ApplyingAProgramMarksAllParametersChangedAndTellsTheHostNothing)
 {
     HostedEffect host;
     BoosterEffect& effect = instanceOf(host);
-    EXPECT_EQ(effect.pendingChanges(), 0xffu); // construction applies program 0 and the rate
+    EXPECT_EQ(effect.processor().pendingChanges(), 0xffu); // construction applies program 0 and the rate
     float silence[4] = {};
     float* channels[2] = {silence, silence};
     host.effect->processReplacing(host.effect, channels, channels, 4);
     recordedHostCalls().clear();
     host.selectProgram(4);
-    EXPECT_EQ(effect.pendingChanges(), 0xffu);
+    EXPECT_EQ(effect.processor().pendingChanges(), 0xffu);
     EXPECT_TRUE(recordedHostCalls().empty());
 }
 
@@ -58,9 +58,9 @@ TEST(Programs, SetParameterMarksOnlyItsOwnBit)
     float silence[4] = {};
     float* channels[2] = {silence, silence};
     host.effect->processReplacing(host.effect, channels, channels, 4);
-    ASSERT_EQ(effect.pendingChanges(), 0u) << "processing left changes untaken";
+    ASSERT_EQ(effect.processor().pendingChanges(), 0u) << "processing left changes untaken";
     host.set(2, -0.5f);
-    EXPECT_EQ(effect.pendingChanges(), 1u << 2);
+    EXPECT_EQ(effect.processor().pendingChanges(), 1u << 2);
 }
 
 TEST(Programs, NamesAreCutToTwentyFourCharacters)

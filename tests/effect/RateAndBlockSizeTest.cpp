@@ -1,4 +1,4 @@
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <cmath>
@@ -33,11 +33,11 @@ TEST(SampleRate, AcceptedRateMarksOversampleChanged)
     float silence[4] = {};
     float* channels[2] = {silence, silence};
     host.effect->processReplacing(host.effect, channels, channels, 4);
-    ASSERT_EQ(effect.pendingChanges(), 0u) << "processing left changes untaken";
+    ASSERT_EQ(effect.processor().pendingChanges(), 0u) << "processing left changes untaken";
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 8000.0f);
-    EXPECT_EQ(effect.pendingChanges(), 0u);
+    EXPECT_EQ(effect.processor().pendingChanges(), 0u);
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
-    EXPECT_EQ(effect.pendingChanges(), 1u << 7);
+    EXPECT_EQ(effect.processor().pendingChanges(), 1u << 7);
 }
 
 TEST(BlockSize, OnlySizesFrom1To1048576AreTaken)
@@ -63,7 +63,7 @@ TEST(BlockSize, OnlySizesFrom1To1048576AreTaken)
 TEST(ResponseGrid, SpansTwentyHertzToTwentyKilohertzOnALogAxis)
 {
     HostedEffect host;
-    const double* grid = instanceOf(host).responseGridValues();
+    const double* grid = instanceOf(host).processor().responseGridValues();
     const double pi = 3.141592653589793;
     auto expected = [&](double frequency) {
         double s = std::sin(pi * frequency / 44100.0);

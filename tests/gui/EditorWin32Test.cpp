@@ -1,8 +1,8 @@
 // The editor through the real entry point and dispatcher, in a host window,
 // with the refresh timer's ticks delivered by hand.
-#include "effect/BoosterEffect.h"
 #include "gui/editor/BoosterEditor.h"
 #include "gui/toolkit/SkinGeometry.h"
+#include "host/BoosterEffect.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>
@@ -254,7 +254,7 @@ TEST_F(Editor, DisplaysShowWhatTheAudioThreadHandsOver)
     host.effect->processReplacing(host.effect, inputs, outputs, 0);
     tick(host);
     std::array<double, kResponsePoints> curve{};
-    EXPECT_FALSE(effectOf(host).takeResponseCurve(curve)); // already taken by the editor
+    EXPECT_FALSE(effectOf(host).processor().takeResponseCurve(curve)); // already taken by the editor
     host.dispatch(effEditClose);
 }
 

@@ -1,6 +1,6 @@
 // The editor opened and closed over and over while audio runs: window and
 // drawing objects, and threads, come back to where they started.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "reliability/AllocationCounter.h"
 #include "support/BackgroundAudio.h"
 #include "support/TestHost.h"

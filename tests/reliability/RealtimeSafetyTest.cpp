@@ -1,6 +1,6 @@
 // After the first processing call the audio thread never touches the heap, in
 // any mode, layout or precision, with or without an editor taking its feed.
-#include "effect/BoosterEffect.h"
+#include "host/BoosterEffect.h"
 #include "reliability/AllocationCounter.h"
 #include "support/TestHost.h"
 
@@ -30,7 +30,7 @@ TEST(RealtimeSafety, NoHeapTrafficOnTheAudioThreadAfterTheFirstCall)
 {
     HostedEffect host;
     host.dispatch(effSetBlockSize, 0, 128);
-    auto& effect = *static_cast<BoosterEffect*>(host.effect->object);
+    BoosterProcessor& effect = static_cast<BoosterEffect*>(host.effect->object)->processor();
     EditorDisplay display;
     std::vector<std::vector<float>> floats(4, std::vector<float>(128, 0.25f));
     std::vector<std::vector<double>> doubles(4, std::vector<double>(128, -0.25));

@@ -5,9 +5,9 @@
 // GoogleTest before Xlib, whose macros (None, Bool) would rename its types.
 #include "support/TestHost.h"
 
-#include "effect/BoosterEffect.h"
 #include "gui/editor/BoosterEditorPosix.h"
 #include "gui/toolkit/DisplayConnection.h"
+#include "host/BoosterEffect.h"
 
 #include <X11/Xlib.h>
 

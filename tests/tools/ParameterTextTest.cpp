@@ -1,6 +1,7 @@
 // Values typed as the plug-in displays them, read back through its own
 // display texts as a host reads them.
 #include "PluginSettings.h"
+#include "Vst2Instance.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ std::string shownAfter(PluginInstance& plugin, VstInt32 index, const std::string
 // value that shows the same text, whatever its case.
 TEST(ParameterText, EveryDisplayTextRoundTrips)
 {
-    PluginInstance plugin(VSTPluginMain);
+    Vst2Instance plugin(VSTPluginMain);
     ASSERT_TRUE(plugin.valid());
     for (VstInt32 index = 0; index < plugin.record()->numParams; ++index) {
         std::set<std::string> texts;
@@ -49,7 +50,7 @@ TEST(ParameterText, EveryDisplayTextRoundTrips)
 
 TEST(ParameterText, NaturalFormsAndNormalisedValues)
 {
-    PluginInstance plugin(VSTPluginMain);
+    Vst2Instance plugin(VSTPluginMain);
     ASSERT_TRUE(plugin.valid());
     const struct {
         const char* parameter;

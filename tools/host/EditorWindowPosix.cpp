@@ -48,8 +48,8 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
             break;
     }
 
-    plugin.start(static_cast<float>(options.sampleRate), options.blockSize);
-    if (!plugin.dispatch(effEditOpen, 0, 0, windowHandle(hostWindow))) {
+    plugin.start(options.sampleRate, options.blockSize);
+    if (!plugin.openEditor(windowHandle(hostWindow))) {
         std::fprintf(stderr, "grindlemark-host: the editor did not open\n");
         XDestroyWindow(display, hostWindow);
         XCloseDisplay(display);
@@ -70,7 +70,7 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
                 if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow)
                     running = false;
             }
-            plugin.dispatch(effEditIdle);
+            plugin.idleEditor();
             if (!options.screenshotPath.empty() && std::chrono::steady_clock::now() >= screenshotDue) {
                 cairo_surface_t* picture = captureWindow(display, hostWindow);
                 screenshotFailed = !picture || !savePng(picture, options.screenshotPath);
@@ -81,7 +81,7 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
             std::this_thread::sleep_for(kIdleInterval);
         }
         // As hosts do: the editor closes before its parent window goes.
-        plugin.dispatch(effEditClose);
+        plugin.closeEditor();
     }
     XDestroyWindow(display, hostWindow);
     XCloseDisplay(display);

@@ -75,7 +75,7 @@ bool captureWindow(HWND window, const std::string& path)
 void closeHostWindow(HWND hwnd, HostWindowState& state)
 {
     if (state.editorOpen) {
-        state.plugin->dispatch(effEditClose);
+        state.plugin->closeEditor();
         state.editorOpen = false;
     }
     DestroyWindow(hwnd);
@@ -140,8 +140,8 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
     state.plugin = &plugin;
     SetWindowLongPtrA(hostWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
-    plugin.start(static_cast<float>(options.sampleRate), options.blockSize);
-    if (!plugin.dispatch(effEditOpen, 0, 0, hostWindow)) {
+    plugin.start(options.sampleRate, options.blockSize);
+    if (!plugin.openEditor(hostWindow)) {
         std::fprintf(stderr, "grindlemark-host: the editor did not open\n");
         DestroyWindow(hostWindow);
         return 1;
@@ -162,7 +162,7 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
             DispatchMessageA(&message);
         }
         if (state.editorOpen)
-            plugin.dispatch(effEditClose);
+            plugin.closeEditor();
     }
     UnregisterClassA(kHostClassName, instance);
     CoUninitialize();

@@ -1,8 +1,5 @@
-// Opens a plug-in library file and finds its entry point, as hosts do:
-// "VSTPluginMain" first, then "main".
+// Opens a shared library file as hosts do and finds named entry points in it.
 #pragma once
-
-#include "host/VstAbi.h"
 
 #include <string>
 
@@ -13,19 +10,18 @@ public:
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
-    // False with a readable reason in error() when the file cannot be loaded
-    // or has no entry point.
+    // False with a readable reason in error() when the file cannot be loaded.
     bool load(const std::string& path);
-    VstEntryProc entry() const { return entryPoint; }
+    // The address of an exported name, or null.
+    void* symbol(const char* name) const;
     const std::string& error() const { return lastError; }
 
 private:
     void* handle = nullptr;
-    VstEntryProc entryPoint = nullptr;
     std::string lastError;
 };
 
 // The folder of the running program, with a trailing separator.
 std::string executableFolder();
-// The plug-in file name on this platform.
+// The VST 2.4 plug-in file name on this platform.
 const char* pluginFileName();

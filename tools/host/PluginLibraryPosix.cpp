@@ -19,15 +19,12 @@ bool PluginLibrary::load(const std::string& path)
         lastError = "cannot load " + path + (reason ? std::string(" (") + reason + ")" : std::string());
         return false;
     }
-    void* symbol = dlsym(handle, "VSTPluginMain");
-    if (!symbol)
-        symbol = dlsym(handle, "main");
-    if (!symbol) {
-        lastError = path + " exports neither VSTPluginMain nor main";
-        return false;
-    }
-    entryPoint = reinterpret_cast<VstEntryProc>(symbol);
     return true;
+}
+
+void* PluginLibrary::symbol(const char* name) const
+{
+    return handle ? dlsym(handle, name) : nullptr;
 }
 
 std::string executableFolder()

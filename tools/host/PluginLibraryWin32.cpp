@@ -16,15 +16,12 @@ bool PluginLibrary::load(const std::string& path)
         return false;
     }
     handle = module;
-    FARPROC symbol = GetProcAddress(module, "VSTPluginMain");
-    if (!symbol)
-        symbol = GetProcAddress(module, "main");
-    if (!symbol) {
-        lastError = path + " exports neither VSTPluginMain nor main";
-        return false;
-    }
-    entryPoint = reinterpret_cast<VstEntryProc>(reinterpret_cast<void*>(symbol));
     return true;
+}
+
+void* PluginLibrary::symbol(const char* name) const
+{
+    return handle ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name)) : nullptr;
 }
 
 std::string executableFolder()

@@ -53,7 +53,7 @@ bool numberWithUnit(const std::string& text, double& value)
     return false;
 }
 
-std::string displayAt(PluginInstance& plugin, VstInt32 index, float value)
+std::string displayAt(PluginInstance& plugin, int index, float value)
 {
     plugin.setParameter(index, value);
     return plugin.parameterDisplay(index);
@@ -67,7 +67,7 @@ struct Step {
 
 // The display texts across the range, in order, each with the values that
 // showed it.
-std::vector<Step> scanDisplay(PluginInstance& plugin, VstInt32 index)
+std::vector<Step> scanDisplay(PluginInstance& plugin, int index)
 {
     std::vector<Step> steps;
     for (int k = 0; k <= kScanPoints; ++k) {
@@ -120,8 +120,7 @@ double scalePoint(double number, double resolution)
     return number == 0.0 && std::signbit(number) ? -resolution / 8.0 : number;
 }
 
-float continuousValue(PluginInstance& plugin, VstInt32 index, const std::vector<Step>& steps, double wanted,
-                      bool& found)
+float continuousValue(PluginInstance& plugin, int index, const std::vector<Step>& steps, double wanted, bool& found)
 {
     double bottom = 0.0;
     double top = 0.0;
@@ -157,19 +156,19 @@ float continuousValue(PluginInstance& plugin, VstInt32 index, const std::vector<
 
 } // namespace
 
-VstInt32 findProgram(PluginInstance& plugin, const std::string& wanted)
+int findProgram(PluginInstance& plugin, const std::string& wanted)
 {
-    const VstInt32 count = plugin.record()->numPrograms;
+    const int count = plugin.programCount();
     long number = 0;
     if (parseInteger(wanted, number)) {
         if (number < 0 || number >= count)
             throw CommandError(kUsage,
                                "program " + wanted + " does not exist (0 to " + std::to_string(count - 1) + ")");
-        return static_cast<VstInt32>(number);
+        return static_cast<int>(number);
     }
-    const VstInt32 current = static_cast<VstInt32>(plugin.dispatch(effGetProgram));
-    VstInt32 found = -1;
-    for (VstInt32 p = 0; p < count && found < 0; ++p) {
+    const int current = plugin.program();
+    int found = -1;
+    for (int p = 0; p < count && found < 0; ++p) {
         plugin.setProgram(p);
         if (strcasecmp(plugin.programName().c_str(), wanted.c_str()) == 0)
             found = p;
@@ -180,9 +179,9 @@ VstInt32 findProgram(PluginInstance& plugin, const std::string& wanted)
     return found;
 }
 
-VstInt32 findParameter(PluginInstance& plugin, const std::string& wanted)
+int findParameter(PluginInstance& plugin, const std::string& wanted)
 {
-    for (VstInt32 i = 0; i < plugin.record()->numParams; ++i) {
+    for (int i = 0; i < plugin.parameterCount(); ++i) {
         const std::string name = plugin.parameterName(i);
         if (strcasecmp(name.c_str(), wanted.c_str()) == 0)
             return i;
@@ -192,7 +191,7 @@ VstInt32 findParameter(PluginInstance& plugin, const std::string& wanted)
     throw CommandError(kUsage, "no parameter is called \"" + wanted + "\"");
 }
 
-float parameterValueFromText(PluginInstance& plugin, VstInt32 index, const std::string& original)
+float parameterValueFromText(PluginInstance& plugin, int index, const std::string& original)
 {
     const std::string text = trimmed(original);
     const std::string name = plugin.parameterName(index);
@@ -248,7 +247,7 @@ ResolvedSettings resolveSettings(PluginInstance& plugin, const std::string& prog
         plugin.setProgram(resolved.program);
     }
     for (const auto& [name, valueText] : settings) {
-        const VstInt32 index = findParameter(plugin, name);
+        const int index = findParameter(plugin, name);
         const float value = parameterValueFromText(plugin, index, valueText);
         plugin.setParameter(index, value);
         resolved.values.emplace_back(index, value);

@@ -25,11 +25,11 @@ std::string fileNamePart(const std::string& name)
     return part;
 }
 
-std::string programPart(PluginInstance& plugin, VstInt32 program)
+std::string programPart(PluginInstance& plugin, int program)
 {
     if (program < 0)
         return "";
-    const VstInt32 current = static_cast<VstInt32>(plugin.dispatch(effGetProgram));
+    const int current = plugin.program();
     plugin.setProgram(program);
     const std::string name = fileNamePart(plugin.programName());
     plugin.setProgram(current);
@@ -109,16 +109,18 @@ RenderCommand parseRender(const std::vector<std::string>& args)
     return command;
 }
 
-int render(PluginLibrary& library, const RenderCommand& command)
+int render(PluginModule& module, const RenderCommand& command)
 {
     // Names and display texts are worked out once, on an instance of their
     // own; every job then starts from a fresh instance.
-    PluginInstance probe(library.entry());
-    if (!probe.valid())
-        throw CommandError(kFailed, "the plug-in returned no effect");
-    std::vector<VstInt32> programs;
+    std::string failure;
+    const std::unique_ptr<PluginInstance> instance = module.instantiate(failure);
+    if (!instance)
+        throw CommandError(kFailed, failure);
+    PluginInstance& probe = *instance;
+    std::vector<int> programs;
     if (command.allPrograms)
-        for (VstInt32 p = 0; p < probe.record()->numPrograms; ++p)
+        for (int p = 0; p < probe.programCount(); ++p)
             programs.push_back(p);
     for (const std::string& program : command.programs)
         programs.push_back(findProgram(probe, program));
@@ -143,7 +145,7 @@ int render(PluginLibrary& library, const RenderCommand& command)
             const fs::path inputPath(input.empty() ? "phrase.wav" : input);
             const std::string type =
                 command.outputType.empty() ? inputPath.extension().string() : "." + command.outputType;
-            for (VstInt32 program : programs) {
+            for (int program : programs) {
                 const std::string name = inputPath.stem().string() + programPart(probe, program) + type;
                 const std::string output = (fs::path(command.outputFolder) / name).string();
                 if (!outputs.insert(output).second)
@@ -161,5 +163,5 @@ int render(PluginLibrary& library, const RenderCommand& command)
     options.floatOutput = command.floatOutput;
     options.phraseRate = command.rate > 0.0 ? command.rate : 44100.0;
     options.quiet = command.quiet;
-    return runRenderJobs(library, jobs, options);
+    return runRenderJobs(module, jobs, options);
 }

@@ -2,7 +2,7 @@
 // programs into a folder.
 #pragma once
 
-#include "PluginLibrary.h"
+#include "PluginInstance.h"
 #include "PluginSettings.h"
 
 #include <string>
@@ -28,4 +28,4 @@ struct RenderCommand {
 RenderCommand parseRender(const std::vector<std::string>& args);
 
 // Returns the exit status; throws CommandError for what stops every job.
-int render(PluginLibrary& library, const RenderCommand& command);
+int render(PluginModule& module, const RenderCommand& command);

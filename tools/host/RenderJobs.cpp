@@ -66,7 +66,7 @@ std::unique_ptr<AudioSource> openSource(const RenderJob& job, const BatchOptions
     return reader;
 }
 
-JobOutcome runJob(PluginLibrary& library, std::mutex& pluginMutex, const RenderJob& job, const BatchOptions& options,
+JobOutcome runJob(PluginModule& module, std::mutex& pluginMutex, const RenderJob& job, const BatchOptions& options,
                   BatchProgress& progress)
 {
     JobOutcome outcome;
@@ -98,17 +98,15 @@ JobOutcome runJob(PluginLibrary& library, std::mutex& pluginMutex, const RenderJ
         // Instances are made and set up one at a time, as a host does on its
         // main thread; only processing runs in parallel.
         std::lock_guard<std::mutex> lock(pluginMutex);
-        plugin = std::make_unique<PluginInstance>(library.entry());
-        if (plugin->valid()) {
+        plugin = module.instantiate(outcome.error);
+        if (plugin) {
             applyResolved(*plugin, job.settings);
-            plugin->start(static_cast<float>(source->sampleRate()), static_cast<VstInt32>(options.blockSize));
+            plugin->start(source->sampleRate(), options.blockSize);
             outcome.programName = plugin->programName();
         }
     }
-    if (!plugin->valid()) {
-        outcome.error = "the plug-in returned no effect";
+    if (!plugin)
         return outcome;
-    }
 
     SoundFileWriter writer;
     if (!writer.open(job.outputPath, format, source->channels(), source->sampleRate(), outcome.error))
@@ -177,7 +175,7 @@ void showProgress(const BatchProgress& progress, std::size_t jobCount)
 
 } // namespace
 
-int runRenderJobs(PluginLibrary& library, const std::vector<RenderJob>& jobs, const BatchOptions& options)
+int runRenderJobs(PluginModule& module, const std::vector<RenderJob>& jobs, const BatchOptions& options)
 {
     std::vector<JobOutcome> outcomes(jobs.size());
     BatchProgress progress;
@@ -189,7 +187,7 @@ int runRenderJobs(PluginLibrary& library, const std::vector<RenderJob>& jobs, co
     const auto started = Clock::now();
     auto work = [&] {
         for (std::size_t index = nextJob++; index < jobs.size(); index = nextJob++) {
-            outcomes[index] = runJob(library, pluginMutex, jobs[index], options, progress);
+            outcomes[index] = runJob(module, pluginMutex, jobs[index], options, progress);
             {
                 std::lock_guard<std::mutex> lock(doneMutex);
                 ++progress.jobsDone;

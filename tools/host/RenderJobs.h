@@ -4,7 +4,7 @@
 // same, bit for bit, as the job rendered alone.
 #pragma once
 
-#include "PluginLibrary.h"
+#include "PluginInstance.h"
 #include "PluginSettings.h"
 
 #include <string>
@@ -33,4 +33,4 @@ constexpr double kHighestSampleRate = 192000.0;
 // Runs every job, prints one summary line per job (and the batch's totals when
 // there is more than one job) and reports failed jobs on stderr. Returns the
 // exit status: 0, or kFailed when any job failed.
-int runRenderJobs(PluginLibrary& library, const std::vector<RenderJob>& jobs, const BatchOptions& options);
+int runRenderJobs(PluginModule& module, const std::vector<RenderJob>& jobs, const BatchOptions& options);

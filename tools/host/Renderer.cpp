@@ -56,7 +56,7 @@ RenderResult renderBlocks(PluginInstance& plugin, AudioSource& source, AudioSink
         for (std::size_t i = 0; i < frames; ++i)
             for (std::size_t c = 0; c < channelCount; ++c)
                 in[c][i] = static_cast<Sample>(interleavedIn[i * channelCount + c]);
-        plugin.process(inputs, outputs, static_cast<VstInt32>(frames));
+        plugin.process(inputs, outputs, static_cast<int>(frames));
         for (std::size_t i = 0; i < frames; ++i)
             for (std::size_t c = 0; c < channelCount; ++c)
                 interleavedOut[i * channelCount + c] = static_cast<double>(out[c][i]);

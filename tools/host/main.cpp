@@ -52,55 +52,23 @@ void printUsage()
                  pluginFileName());
 }
 
-std::string fourCharText(VstInt32 code)
-{
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        char c = static_cast<char>((static_cast<std::uint32_t>(code) >> shift) & 0xff);
-        text += (c >= 32 && c < 127) ? c : '?';
-    }
-    return text;
-}
-
-std::string flagsText(VstInt32 flags)
-{
-    static const struct {
-        VstInt32 flag;
-        const char* name;
-    } names[] = {{effFlagsHasEditor, "HasEditor"},         {effFlagsCanReplacing, "CanReplacing"},
-                 {effFlagsProgramChunks, "ProgramChunks"}, {effFlagsIsSynth, "IsSynth"},
-                 {effFlagsNoSoundInStop, "NoSoundInStop"}, {effFlagsCanDoubleReplacing, "CanDoubleReplacing"}};
-    std::string text;
-    for (const auto& entry : names)
-        if (flags & entry.flag)
-            text += (text.empty() ? "" : " ") + std::string(entry.name);
-    return text.empty() ? "none" : text;
-}
-
 int printInfo(PluginInstance& plugin)
 {
-    const AEffect* record = plugin.record();
-    std::printf("Effect      %s\n", plugin.text(effGetEffectName).c_str());
-    std::printf("Vendor      %s\n", plugin.text(effGetVendorString).c_str());
-    std::printf("Product     %s\n", plugin.text(effGetProductString).c_str());
-    std::printf("Version     vendor %ld, record %d, VST %ld\n", static_cast<long>(plugin.dispatch(effGetVendorVersion)),
-                record->version, static_cast<long>(plugin.dispatch(effGetVstVersion)));
-    std::printf("Unique ID   '%s'\n", fourCharText(record->uniqueID).c_str());
-    std::printf("Channels    %d in, %d out\n", record->numInputs, record->numOutputs);
-    std::printf("Flags       %s\n", flagsText(record->flags).c_str());
-    std::printf("Latency     %d samples\n", record->initialDelay);
+    for (const auto& [label, value] : plugin.identity())
+        std::printf("%-11s %s\n", label.c_str(), value.c_str());
 
-    std::printf("\nParameters (%d)\n", record->numParams);
-    for (VstInt32 i = 0; i < record->numParams; ++i)
+    const int parameters = plugin.parameterCount();
+    std::printf("\nParameters (%d)\n", parameters);
+    for (int i = 0; i < parameters; ++i)
         std::printf("  %d  %-8s  %-8s %s  (%.4f)\n", i, plugin.parameterName(i).c_str(),
                     plugin.parameterDisplay(i).c_str(), plugin.parameterLabel(i).c_str(),
                     static_cast<double>(plugin.parameter(i)));
 
-    std::printf("\nPrograms (%d)\n", record->numPrograms);
-    for (VstInt32 p = 0; p < record->numPrograms; ++p) {
+    std::printf("\nPrograms (%d)\n", plugin.programCount());
+    for (int p = 0; p < plugin.programCount(); ++p) {
         plugin.setProgram(p);
         std::printf("  %2d  %-24s", p, plugin.programName().c_str());
-        for (VstInt32 i = 0; i < record->numParams; ++i)
+        for (int i = 0; i < parameters; ++i)
             std::printf(" %7s", plugin.parameterDisplay(i).c_str());
         std::printf("\n");
     }
@@ -166,14 +134,16 @@ int main(int argc, char** argv)
             throw CommandError(kUsage, "say one of --info, render or --editor");
         const RenderCommand command = rendering ? parseRender(renderArgs) : RenderCommand{};
 
-        PluginLibrary library;
-        if (!library.load(pluginPath))
-            throw CommandError(kFailed, library.error());
+        std::string failure;
+        const std::unique_ptr<PluginModule> module = loadPluginModule(pluginPath, failure);
+        if (!module)
+            throw CommandError(kFailed, failure);
         if (rendering)
-            return render(library, command);
-        PluginInstance plugin(library.entry());
-        if (!plugin.valid())
-            throw CommandError(kFailed, pluginPath + " returned no effect");
+            return render(*module, command);
+        const std::unique_ptr<PluginInstance> instance = module->instantiate(failure);
+        if (!instance)
+            throw CommandError(kFailed, pluginPath + ": " + failure);
+        PluginInstance& plugin = *instance;
         if (!editing)
             return printInfo(plugin);
         applySettings(plugin, editorProgram, editorSettings);

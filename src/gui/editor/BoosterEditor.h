@@ -4,7 +4,6 @@
 // operation runs on the host's user-interface thread.
 #pragma once
 
-#include "effect/BoosterEffect.h"
 #include "effect/EditorDisplay.h"
 #include "gui/editor/PanelLinks.h"
 #include "gui/toolkit/CLedButton.h"
@@ -12,6 +11,7 @@
 #include "gui/toolkit/CScopeXY.h"
 #include "gui/toolkit/CSlider.h"
 #include "host/AEffEditor.h"
+#include "host/BoosterEffect.h"
 #include "update/UpdateCheck.h"
 
 #include <array>

@@ -1,10 +1,10 @@
 #include "gui/editor/BoosterEditorPosix.h"
 
-#include "effect/EditorFactory.h"
 #include "gui/toolkit/DisplayConnection.h"
 #include "gui/toolkit/SkinGeometry.h"
 #include "gui/toolkit/ValueDrag.h"
 #include "gui/toolkit/XErrorTrap.h"
+#include "host/EditorFactory.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -101,7 +101,7 @@ BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booste
         meter.on = on ? composeOverPanel(panel.get(), on.get(), kMeterX, layout.y, width, height, 1) : nullptr;
     }
 
-    booster->attachDisplay(&displayData);
+    booster->processor().attachDisplay(&displayData);
     booster->setEditor(this);
 }
 
@@ -161,7 +161,7 @@ bool BoosterEditor::open(void* parentWindow)
 
     syncControls();
     feedDisplays();
-    booster->startScopeFeed();
+    booster->processor().startScopeFeed();
     XMapWindow(display, window);
     render();
     present();
@@ -171,7 +171,7 @@ bool BoosterEditor::open(void* parentWindow)
 
 void BoosterEditor::close()
 {
-    booster->stopScopeFeed();
+    booster->processor().stopScopeFeed();
     if (windowSurface)
         cairo_surface_destroy(windowSurface);
     windowSurface = nullptr;

@@ -5,13 +5,13 @@
 // else. Without a display the editor does not open.
 #pragma once
 
-#include "effect/BoosterEffect.h"
 #include "effect/EditorDisplay.h"
 #include "gui/editor/PanelLinks.h"
 #include "gui/toolkit/MeterGeometry.h"
 #include "gui/toolkit/ScopeRaster.h"
 #include "gui/toolkit/SkinSurface.h"
 #include "host/AEffEditor.h"
+#include "host/BoosterEffect.h"
 #include "update/UpdateCheck.h"
 
 #include <array>

@@ -1,8 +1,8 @@
 #include "gui/editor/BoosterEditor.h"
 
-#include "effect/EditorFactory.h"
 #include "gui/toolkit/SkinBitmap.h"
 #include "gui/toolkit/SkinGeometry.h"
+#include "host/EditorFactory.h"
 #include "platform/ModuleInstance.h"
 
 #include <objbase.h>
@@ -60,7 +60,7 @@ BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booste
         rect.bottom = static_cast<VstInt16>(height);
     }
 
-    booster->attachDisplay(&display);
+    booster->processor().attachDisplay(&display);
     booster->setEditor(this);
 }
 
@@ -130,7 +130,7 @@ bool BoosterEditor::open(void* parentWindow)
     }
 
     refresh();
-    booster->startScopeFeed();
+    booster->processor().startScopeFeed();
     refreshTimer = SetTimer(window, kRefreshTimerId, kRefreshMilliseconds, nullptr);
 
     ShowWindow(window, SW_SHOW);
@@ -144,7 +144,7 @@ void BoosterEditor::close()
     if (window)
         KillTimer(window, refreshTimer);
     refreshTimer = 0;
-    booster->stopScopeFeed();
+    booster->processor().stopScopeFeed();
     for (CSkinControl* control : controls)
         control->destroyWindow();
     for (CScopeXY& scope : scopes)

@@ -1,4 +1,4 @@
-#include "effect/EditorFactory.h"
+#include "host/EditorFactory.h"
 
 // Hosts on this platform get the plug-in without an editor of its own.
 AEffEditor* createBoosterEditor(BoosterEffect* /*effect*/)

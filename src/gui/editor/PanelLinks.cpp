@@ -71,7 +71,7 @@ int buttonFrameFor(BoosterEffect& effect, int button)
 
 bool drawResponseCurve(BoosterEffect& effect, std::array<double, kResponsePoints>& copy, ScopeRaster& raster)
 {
-    if (!effect.takeResponseCurve(copy))
+    if (!effect.processor().takeResponseCurve(copy))
         return false;
     for (int i = 0; i < kResponsePoints; ++i) {
         const auto [x, y] = responseCurvePoint(i, copy[static_cast<std::size_t>(i)]);

@@ -4,10 +4,10 @@
 // parameters in step. Portable; UI thread.
 #pragma once
 
-#include "effect/BoosterEffect.h"
 #include "effect/EditorDisplay.h"
 #include "gui/toolkit/DialGeometry.h"
 #include "gui/toolkit/ScopeRaster.h"
+#include "host/BoosterEffect.h"
 #include "update/UpdateCheck.h"
 
 #include <array>
@@ -102,7 +102,7 @@ inline UpdateIdentity updateIdentityOf(BoosterEffect& effect)
 // runs (the editor detaches itself and closes), so none is still inside.
 template <typename Release> void detachDisplayAndRelease(BoosterEffect& effect, EditorDisplay& display, Release release)
 {
-    effect.detachDisplay();
+    effect.processor().detachDisplay();
     for (CriticalSection& lock : display.ringLocks)
         lock.enter();
     display.meterLock.enter();

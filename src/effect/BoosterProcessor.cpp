@@ -1,6 +1,4 @@
-#include "effect/BoosterEffect.h"
-
-#include "host/AEffEditor.h"
+#include "effect/BoosterProcessor.h"
 
 #include <cmath>
 #include <cstring>
@@ -10,60 +8,38 @@
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr char kEffectName[] = "Grindlemark";
-constexpr char kVendorName[] = GRINDLEMARK_VENDOR_TEXT;
-constexpr char kProductName[] = GRINDLEMARK_PRODUCT_TEXT;
 
-constexpr float kMinSampleRate = 11025.0f;
-constexpr float kMaxSampleRate = 192000.0f;
-constexpr VstInt32 kMaxBlockSize = 1048576;
-
-// Copies at most limit characters, zero-fills the rest of the limit and puts a
-// terminator at position limit: the host's buffer holds limit + 1 bytes.
-void copyText(char* destination, const char* source, std::size_t limit)
-{
-    std::strncpy(destination, source, limit);
-    destination[limit] = 0;
-}
-
-bool indexInRange(VstInt32 index)
+bool indexInRange(int index)
 {
     return static_cast<std::uint32_t>(index) < kNumParameters;
 }
 
-} // namespace
-
-BoosterEffect::BoosterEffect(audioMasterCallback host, EditorFactory makeEditor)
-    : AudioEffectX(host, kNumPrograms, kNumParameters)
+bool programInRange(int program)
 {
-    computeResponseGrid(1.0);
-
-    curProgram = 0;
-    for (VstInt32 i = 0; i < kNumParameters; ++i)
-        setParameter(i, programs[0].values[i]);
-
-    setSampleRate(44100.0f);
-    setBlockSize(256);
-
-    setNumInputs(2);
-    setNumOutputs(2);
-    setFlag(effFlagsIsSynth, false);
-    programsAreChunks(false);
-    canProcessReplacing(true);
-    canDoubleReplacing(true);
-    setUniqueID(kBoosterUniqueId);
-    setInitialDelay(0);
-
-    // Last: an editor that fails to appear leaves an instance without one.
-    if (makeEditor)
-        makeEditor(this);
+    return static_cast<std::uint32_t>(program) < kNumPrograms;
 }
 
-BoosterEffect::~BoosterEffect()
+// A name field need not be terminated: copy by length, and zero the rest.
+void copyName(const ProgramRecord& record, char (&name)[kProgramNameSize + 1])
 {
-    // The editor goes first, while everything it detaches itself from still exists.
-    delete editor;
+    const std::size_t length = strnlen(record.name, kProgramNameSize);
+    std::memcpy(name, record.name, length);
+    std::memset(name + length, 0, kProgramNameSize + 1 - length);
+}
 
+} // namespace
+
+BoosterProcessor::BoosterProcessor()
+{
+    computeResponseGrid(1.0);
+    for (int i = 0; i < kNumParameters; ++i)
+        setParameter(i, programs[0].values[i]);
+    setSampleRate(44100.0);
+    setBlockSize(256);
+}
+
+BoosterProcessor::~BoosterProcessor()
+{
     // Let a setParameter or getParameter still running on another thread leave the lock.
     parameterLock.enter();
     parameterLock.leave();
@@ -71,7 +47,7 @@ BoosterEffect::~BoosterEffect()
 
 // 173 points from 20 Hz to 20 kHz on a logarithmic axis, each as 4 sin^2(w/2),
 // the form in which a second-order section's magnitude is evaluated.
-void BoosterEffect::computeResponseGrid(double oversampling)
+void BoosterProcessor::computeResponseGrid(double oversampling)
 {
     const double ratio = std::pow(1000.0, 1.0 / 172.0);
     const double piOverRate = kPi / (static_cast<double>(hostRate.load(std::memory_order_relaxed)) * oversampling);
@@ -83,7 +59,7 @@ void BoosterEffect::computeResponseGrid(double oversampling)
     }
 }
 
-void BoosterEffect::setParameter(VstInt32 index, float value)
+void BoosterProcessor::setParameter(int index, float value)
 {
     if (!indexInRange(index))
         return;
@@ -93,7 +69,7 @@ void BoosterEffect::setParameter(VstInt32 index, float value)
     changedMask |= 1u << index;
 }
 
-float BoosterEffect::getParameter(VstInt32 index)
+float BoosterProcessor::getParameter(int index)
 {
     if (!indexInRange(index))
         return 0.0f;
@@ -101,98 +77,75 @@ float BoosterEffect::getParameter(VstInt32 index)
     return parameterValues[static_cast<std::size_t>(index)];
 }
 
-std::uint32_t BoosterEffect::pendingChanges()
+std::uint32_t BoosterProcessor::pendingChanges()
 {
     CriticalSectionGuard guard(parameterLock);
     return changedMask;
 }
 
-void BoosterEffect::setProgram(VstInt32 program)
+int BoosterProcessor::program() const
 {
-    if (static_cast<std::uint32_t>(program) >= kNumPrograms || program == curProgram)
+    return currentProgram.load(std::memory_order_relaxed);
+}
+
+void BoosterProcessor::setProgram(int newProgram)
+{
+    const int current = program();
+    if (!programInRange(newProgram) || newProgram == current)
         return;
     // Edits live in the program they were made in.
-    for (VstInt32 i = 0; i < kNumParameters; ++i)
-        programs[static_cast<std::size_t>(curProgram)].values[i] = getParameter(i);
-    curProgram = program;
-    for (VstInt32 i = 0; i < kNumParameters; ++i)
-        setParameter(i, programs[static_cast<std::size_t>(curProgram)].values[i]);
+    for (int i = 0; i < kNumParameters; ++i)
+        programs[static_cast<std::size_t>(current)].values[i] = getParameter(i);
+    currentProgram.store(newProgram, std::memory_order_relaxed);
+    for (int i = 0; i < kNumParameters; ++i)
+        setParameter(i, programs[static_cast<std::size_t>(newProgram)].values[i]);
 }
 
-void BoosterEffect::setProgramName(char* name)
+void BoosterProcessor::restore(int newProgram, const std::array<float, kNumParameters>& values)
+{
+    if (!programInRange(newProgram))
+        return;
+    currentProgram.store(newProgram, std::memory_order_relaxed);
+    for (int i = 0; i < kNumParameters; ++i)
+        setParameter(i, values[static_cast<std::size_t>(i)]);
+}
+
+void BoosterProcessor::programName(char (&name)[kProgramNameSize + 1]) const
+{
+    copyName(programs[static_cast<std::size_t>(program())], name);
+}
+
+void BoosterProcessor::programNameOf(int index, char (&name)[kProgramNameSize + 1]) const
+{
+    if (programInRange(index))
+        copyName(programs[static_cast<std::size_t>(index)], name);
+    else
+        std::memset(name, 0, sizeof(name));
+}
+
+void BoosterProcessor::setProgramName(const char* name)
 {
     if (!name)
         return;
-    std::strncpy(programs[static_cast<std::size_t>(curProgram)].name, name, kProgramNameSize);
+    std::strncpy(programs[static_cast<std::size_t>(program())].name, name, kProgramNameSize);
 }
 
-void BoosterEffect::getProgramName(char* name)
+int BoosterProcessor::latencyFrames()
 {
-    if (!name)
-        return;
-    const ProgramRecord& record = programs[static_cast<std::size_t>(curProgram)];
-    // The stored name need not be terminated: copy by length, not by strncpy of the field alone.
-    std::size_t length = strnlen(record.name, kProgramNameSize);
-    std::memcpy(name, record.name, length);
-    std::memset(name + length, 0, kProgramNameSize + 1 - length);
+    return oversamplingFactorOf(getParameter(kOversample)) > 1.0 ? Oversampler::roundTripLatencyFrames : 0;
 }
 
-void BoosterEffect::getParameterLabel(VstInt32 /*index*/, char* label)
-{
-    if (label)
-        copyText(label, "", kVstMaxParamStrLen);
-}
-
-void BoosterEffect::getParameterDisplay(VstInt32 index, char* text)
-{
-    if (!text || !indexInRange(index))
-        return;
-    formatParameterDisplay(index, getParameter(index), text, kVstMaxParamStrLen);
-}
-
-void BoosterEffect::getParameterName(VstInt32 index, char* text)
-{
-    if (!text)
-        return;
-    copyText(text, indexInRange(index) ? kParameters[static_cast<std::size_t>(index)].name : "Unknown",
-             kVstMaxParamStrLen);
-}
-
-bool BoosterEffect::getEffectName(char* name)
-{
-    if (!name)
-        return false;
-    copyText(name, kEffectName, kVstMaxEffectNameLen);
-    return true;
-}
-
-bool BoosterEffect::getVendorString(char* text)
-{
-    if (!text)
-        return false;
-    copyText(text, kVendorName, kVstMaxVendorStrLen);
-    return true;
-}
-
-bool BoosterEffect::getProductString(char* text)
-{
-    if (!text)
-        return false;
-    copyText(text, kProductName, kVstMaxProductStrLen);
-    return true;
-}
-
-std::uint32_t BoosterEffect::scopeIntervalFor(float rate) const
+std::uint32_t BoosterProcessor::scopeIntervalFor(float rate) const
 {
     // Samples in 33 ms over the ring's 512 slots, in single precision, rounded half to even.
     return static_cast<std::uint32_t>(std::nearbyintf(rate * 33.0f * (1.0f / 512000.0f)));
 }
 
-void BoosterEffect::setSampleRate(float newRate)
+bool BoosterProcessor::setSampleRate(double rate)
 {
-    if (!(newRate >= kMinSampleRate && newRate <= kMaxSampleRate))
-        return;
-    sampleRate = newRate;
+    if (!(rate >= kMinSampleRate && rate <= kMaxSampleRate))
+        return false;
+    const auto newRate = static_cast<float>(rate);
     // Ready before processing can see the new rate.
     prepareTables(static_cast<double>(newRate));
     hostRate.store(newRate, std::memory_order_relaxed);
@@ -205,19 +158,21 @@ void BoosterEffect::setSampleRate(float newRate)
     // rate into the engine and redoes the rate-dependent work.
     CriticalSectionGuard guard(parameterLock);
     changedMask |= 1u << kOversample;
+    return true;
 }
 
-void BoosterEffect::setBlockSize(VstInt32 newSize)
+bool BoosterProcessor::setBlockSize(int frames)
 {
-    if (newSize <= 0 || newSize > kMaxBlockSize)
-        return;
-    blockSize = newSize;
+    if (frames <= 0 || frames > kMaxBlockSize)
+        return false;
+    framesPerBlock.store(frames, std::memory_order_relaxed);
     if (tablesWanted.exchange(false, std::memory_order_relaxed))
         prepareTables(static_cast<double>(hostRate.load(std::memory_order_relaxed)));
+    return true;
 }
 
 // Under preparedLock.
-const PreparedTriodeTables* BoosterEffect::preparedTablesFor(double rate) const
+const PreparedTriodeTables* BoosterProcessor::preparedTablesFor(double rate) const
 {
     for (const auto& slot : tableSlots)
         if (slot && slot->hostRate == rate)
@@ -225,7 +180,7 @@ const PreparedTriodeTables* BoosterEffect::preparedTablesFor(double rate) const
     return nullptr;
 }
 
-void BoosterEffect::prepareTables(double rate)
+void BoosterProcessor::prepareTables(double rate)
 {
     {
         CriticalSectionGuard guard(preparedLock);
@@ -249,21 +204,31 @@ void BoosterEffect::prepareTables(double rate)
     }
 }
 
-void BoosterEffect::startScopeFeed()
+double BoosterProcessor::sampleRate() const
+{
+    return static_cast<double>(hostRate.load(std::memory_order_relaxed));
+}
+
+int BoosterProcessor::blockSize() const
+{
+    return framesPerBlock.load(std::memory_order_relaxed);
+}
+
+void BoosterProcessor::startScopeFeed()
 {
     scopeCounter.store(0, std::memory_order_relaxed);
     scopeWriteIndex.store(0, std::memory_order_relaxed);
-    scopeInterval.store(scopeIntervalFor(sampleRate), std::memory_order_relaxed);
+    scopeInterval.store(scopeIntervalFor(hostRate.load(std::memory_order_relaxed)), std::memory_order_relaxed);
 }
 
-void BoosterEffect::stopScopeFeed()
+void BoosterProcessor::stopScopeFeed()
 {
     scopeInterval.store(kScopeIntervalUnset, std::memory_order_relaxed);
     scopeCounter.store(0, std::memory_order_relaxed);
     scopeWriteIndex.store(0, std::memory_order_relaxed);
 }
 
-bool BoosterEffect::takeResponseCurve(std::array<double, kResponsePoints>& curve)
+bool BoosterProcessor::takeResponseCurve(std::array<double, kResponsePoints>& curve)
 {
     if (!displayLock.tryEnter())
         return false;
@@ -287,7 +252,7 @@ double gainOf(int index, float value)
 } // namespace
 
 // Hands the parameters whose bits were set to the engine, in a fixed order.
-void BoosterEffect::applyParameterChanges()
+void BoosterProcessor::applyParameterChanges()
 {
     if (!parameterLock.tryEnter())
         return; // the changes wait in changedMask for a later call
@@ -344,7 +309,7 @@ void BoosterEffect::applyParameterChanges()
     }
 }
 
-void BoosterEffect::refreshResponseCurve()
+void BoosterProcessor::refreshResponseCurve()
 {
     if (!responsePending || !displayLock.tryEnter())
         return;
@@ -355,7 +320,7 @@ void BoosterEffect::refreshResponseCurve()
     responsePending = 0;
 }
 
-ScopeFrame* BoosterEffect::lockScopeRing(EditorDisplay& target)
+ScopeFrame* BoosterProcessor::lockScopeRing(EditorDisplay& target)
 {
     for (int i = 0; i < 3; ++i) {
         if (!target.ringLocks[i].tryEnter()) {
@@ -367,7 +332,7 @@ ScopeFrame* BoosterEffect::lockScopeRing(EditorDisplay& target)
     return target.scopeRing.data();
 }
 
-void BoosterEffect::detachDisplay()
+void BoosterProcessor::detachDisplay()
 {
     display.store(nullptr, std::memory_order_seq_cst);
     // A processing call that saw the old pointer finishes its hand-off first.
@@ -375,7 +340,7 @@ void BoosterEffect::detachDisplay()
         std::this_thread::yield();
 }
 
-void BoosterEffect::handOffToEditor(std::uint32_t framesStaged)
+void BoosterProcessor::handOffToEditor(std::uint32_t framesStaged)
 {
     // Announce the hand-off before looking at the pointer: detachDisplay
     // clears the pointer before waiting for the announcement to end.
@@ -386,7 +351,7 @@ void BoosterEffect::handOffToEditor(std::uint32_t framesStaged)
     handOffActive.store(false, std::memory_order_seq_cst);
 }
 
-void BoosterEffect::handOffTo(EditorDisplay& target, std::uint32_t framesStaged)
+void BoosterProcessor::handOffTo(EditorDisplay& target, std::uint32_t framesStaged)
 {
     if (ScopeFrame* ring = lockScopeRing(target)) {
         std::int32_t writeIndex = scopeWriteIndex.load(std::memory_order_relaxed);
@@ -434,9 +399,8 @@ inline void followPeak(double& follower, double value, double release)
 
 } // namespace
 
-template <typename Sample, BoosterEffect::Layout layout>
-void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 first, VstInt32 frames,
-                                  NoiseStates& noise)
+template <typename Sample, BoosterProcessor::Layout layout>
+void BoosterProcessor::processFrames(Sample** inputs, Sample** outputs, int first, int frames, NoiseStates& noise)
 {
     Sample* inLeft = inputs[0] + first;
     Sample* outLeft = outputs[0] + first;
@@ -451,12 +415,12 @@ void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 fi
 
     // The engine takes the frames in short runs, so that the chain's state
     // stays in registers across many samples.
-    constexpr VstInt32 runLength = 32;
+    constexpr int runLength = 32;
     SampleRecord leftRecords[runLength];
     SampleRecord rightRecords[runLength];
-    for (VstInt32 start = 0; start < frames; start += runLength) {
-        const VstInt32 run = frames - start < runLength ? frames - start : runLength;
-        for (VstInt32 i = 0; i < run; ++i) {
+    for (int start = 0; start < frames; start += runLength) {
+        const int run = frames - start < runLength ? frames - start : runLength;
+        for (int i = 0; i < run; ++i) {
             const double left = withNoise(guardedInput(static_cast<double>(inLeft[start + i])), leftNoise);
             followPeak(peakLevels[0], left, peakRelease);
             leftRecords[i] = SampleRecord{left, 0.0, 0, 0.0, 0.0, 0.0, 0.0};
@@ -473,7 +437,7 @@ void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 fi
         else
             engine.processRun(leftRecords, run);
 
-        for (VstInt32 i = 0; i < run; ++i) {
+        for (int i = 0; i < run; ++i) {
             const SampleRecord& record = leftRecords[i];
             followPeak(peakLevels[2], record.output, peakRelease);
             outLeft[start + i] = static_cast<Sample>(record.output);
@@ -497,7 +461,7 @@ void BoosterEffect::processFrames(Sample** inputs, Sample** outputs, VstInt32 fi
 }
 
 template <typename Sample>
-void BoosterEffect::processBlock(Sample** inputs, Sample** outputs, VstInt32 sampleFrames, NoiseStates& noise)
+void BoosterProcessor::processBlock(Sample** inputs, Sample** outputs, int sampleFrames, NoiseStates& noise)
 {
     applyParameterChanges();
     refreshResponseCurve();
@@ -507,12 +471,13 @@ void BoosterEffect::processBlock(Sample** inputs, Sample** outputs, VstInt32 sam
     // Every frame asked for, in stretches no longer than the announced block
     // size or the scope staging; the chain carries its state across them, so
     // the output is what calls of those lengths would give.
-    const VstInt32 stretch = blockSize < kScopeStagingFrames ? blockSize : kScopeStagingFrames;
+    const int announced = framesPerBlock.load(std::memory_order_relaxed);
+    const int stretch = announced < kScopeStagingFrames ? announced : kScopeStagingFrames;
     const bool stereoBuffers = inputs[1] && outputs[1];
-    VstInt32 first = 0;
+    int first = 0;
     for (;;) {
-        const VstInt32 remaining = sampleFrames - first;
-        const VstInt32 frames = remaining < 0 ? 0 : (remaining < stretch ? remaining : stretch);
+        const int remaining = sampleFrames - first;
+        const int frames = remaining < 0 ? 0 : (remaining < stretch ? remaining : stretch);
         stagedFrames = 0;
         if (stereoBuffers && channelCount == 2) {
             processFrames<Sample, Layout::stereo>(inputs, outputs, first, frames, noise);
@@ -532,12 +497,12 @@ void BoosterEffect::processBlock(Sample** inputs, Sample** outputs, VstInt32 sam
     }
 }
 
-void BoosterEffect::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
+void BoosterProcessor::process(float** inputs, float** outputs, int frames)
 {
-    processBlock(inputs, outputs, sampleFrames, floatNoise);
+    processBlock(inputs, outputs, frames, floatNoise);
 }
 
-void BoosterEffect::processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames)
+void BoosterProcessor::process(double** inputs, double** outputs, int frames)
 {
-    processBlock(inputs, outputs, sampleFrames, doubleNoise);
+    processBlock(inputs, outputs, frames, doubleNoise);
 }
