@@ -154,11 +154,16 @@ bool BoosterProcessor::setSampleRate(double rate)
         scopeWriteIndex.store(0, std::memory_order_relaxed);
         scopeInterval.store(scopeIntervalFor(newRate), std::memory_order_relaxed);
     }
-    // The next processing call re-applies "Oversample", which takes the new
-    // rate into the engine and redoes the rate-dependent work.
+    reapplyRate();
+    return true;
+}
+
+// The next processing call re-applies "Oversample", which takes the rate and
+// its tables into the engine and redoes the rate-dependent work.
+void BoosterProcessor::reapplyRate()
+{
     CriticalSectionGuard guard(parameterLock);
     changedMask |= 1u << kOversample;
-    return true;
 }
 
 bool BoosterProcessor::setBlockSize(int frames)
@@ -166,8 +171,10 @@ bool BoosterProcessor::setBlockSize(int frames)
     if (frames <= 0 || frames > kMaxBlockSize)
         return false;
     framesPerBlock.store(frames, std::memory_order_relaxed);
-    if (tablesWanted.exchange(false, std::memory_order_relaxed))
-        prepareTables(static_cast<double>(hostRate.load(std::memory_order_relaxed)));
+    // Tables that processing asked for (a build that failed earlier).
+    if (tablesWanted.exchange(false, std::memory_order_relaxed) &&
+        prepareTables(static_cast<double>(hostRate.load(std::memory_order_relaxed))))
+        reapplyRate();
     return true;
 }
 
@@ -180,12 +187,12 @@ const PreparedTriodeTables* BoosterProcessor::preparedTablesFor(double rate) con
     return nullptr;
 }
 
-void BoosterProcessor::prepareTables(double rate)
+bool BoosterProcessor::prepareTables(double rate)
 {
     {
         CriticalSectionGuard guard(preparedLock);
         if (preparedTablesFor(rate))
-            return;
+            return true;
     }
     // Solved outside the lock, which processing only ever tries.
     std::unique_ptr<const PreparedTriodeTables> fresh;
@@ -193,7 +200,7 @@ void BoosterProcessor::prepareTables(double rate)
         fresh = std::make_unique<const PreparedTriodeTables>(rate);
     } catch (const std::bad_alloc&) {
         tablesWanted.store(true, std::memory_order_relaxed);
-        return; // processing runs bypassed at this rate until a later call builds them
+        return false; // processing runs bypassed at this rate until a later call builds them
     }
     std::unique_ptr<const PreparedTriodeTables> retired;
     {
@@ -202,6 +209,7 @@ void BoosterProcessor::prepareTables(double rate)
         retired = std::move(slot);
         slot = std::move(fresh);
     }
+    return true;
 }
 
 double BoosterProcessor::sampleRate() const

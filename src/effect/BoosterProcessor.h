@@ -38,6 +38,9 @@ public:
     // Neither touches anything the audio thread writes: processing takes the
     // new rate at its next call. The rate is kept in single precision, as
     // the VST2 interface hands it over, so every format runs the same chain.
+    // setSampleRate builds the rate's triode tables here (milliseconds); if
+    // that fails, processing runs bypassed and the next call of either builds
+    // them.
     bool setSampleRate(double rate);
     bool setBlockSize(int frames);
     double sampleRate() const;
@@ -112,7 +115,10 @@ private:
     void handOffToEditor(std::uint32_t stagedFrames);
     void handOffTo(EditorDisplay& target, std::uint32_t stagedFrames);
     void computeResponseGrid(double oversampling);
-    void prepareTables(double rate);
+    // Host thread: builds the tables for a rate unless a slot holds them;
+    // false if they could not be built.
+    bool prepareTables(double rate);
+    void reapplyRate();
     const PreparedTriodeTables* preparedTablesFor(double rate) const;
     std::uint32_t scopeIntervalFor(float rate) const;
 
