@@ -71,7 +71,9 @@ public:
     void processSample(SampleRecord& record) { processRun(&record, 1); }
     void processStereoFrame(SampleRecord& left, SampleRecord& right) { processStereoRun(&left, &right, 1); }
 
-    // Settings, between blocks. A change of bypass or mode starts a switch fade.
+    // Settings, between blocks. Turning the chain on and changing the mode
+    // start a switch fade from the held outputs to the new chain's; turning
+    // it off bypasses at once (the counter rests until it is on again).
     void setEnabled(bool on);
     void setMode(std::int32_t mode);
     void setDrive(double linear); // 1 to 10
