@@ -264,7 +264,12 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleReco
 }
 
 // One chunk of host frames through the chain: in (and up to 16x), tube noise,
-// the chain, the switch fade, (down to the host rate and) out.
+// the chain, the switch fade, (down to the host rate and) out. Two things are
+// shared between the channels and so cannot simply run side by side: the
+// tube noise generator and the fade counter. Within a frame one channel's
+// chain samples take their steps before the next channel's; the noise values
+// are therefore drawn per frame and lane before the chain runs, and the fade
+// is applied after it, frame by frame, lane 0's samples before lane 1's.
 template <typename Lane, int subSamples> void ProcessingEngine::processChunk(SampleRecord* const* records, int frames)
 {
     using L = Lanes<Lane>;
