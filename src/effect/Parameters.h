@@ -28,8 +28,10 @@ enum class DisplayRule {
 };
 
 struct ParameterInfo {
-    const char* name; // as stored; reported cut to 8 characters
-    int steps;        // 0 for a continuous parameter
+    const char* name;   // as stored; VST2 reports it cut to 8 characters
+    const char* symbol; // stable lower-case identifier for formats that name parameters
+    const char* unit;   // of the displayed number, for formats that show one; VST2's labels stay empty
+    int steps;          // 0 for a continuous parameter
     DisplayRule display;
     double scale;
     double offset;
@@ -41,14 +43,14 @@ constexpr const char* kCharacterNames[] = {"Shrill", "Bright", "Tight", "Flat", 
 constexpr const char* kModeNames[] = {"OFF", "TUBE", "TAPE", "TNT"};
 
 constexpr std::array<ParameterInfo, kNumParameters> kParameters = {{
-    {"Enable", 2, DisplayRule::namedStep, 0.0, 0.0, kEnableNames},
-    {"Character", 6, DisplayRule::namedStep, 0.0, 0.0, kCharacterNames},
-    {"Amount", 0, DisplayRule::scaled, 1.0, 0.0, nullptr},
-    {"Mode", 4, DisplayRule::namedStep, 0.0, 0.0, kModeNames},
-    {"Drive", 0, DisplayRule::scaled, 20.0, 0.0, nullptr},  // dB of drive gain
-    {"Level", 0, DisplayRule::scaled, 30.0, -6.0, nullptr}, // dB of output level
-    {"Channels", 2, DisplayRule::channelCount, 0.0, 0.0, nullptr},
-    {"Oversample", 2, DisplayRule::oversampling, 0.0, 0.0, nullptr},
+    {"Enable", "enable", "", 2, DisplayRule::namedStep, 0.0, 0.0, kEnableNames},
+    {"Character", "character", "", 6, DisplayRule::namedStep, 0.0, 0.0, kCharacterNames},
+    {"Amount", "amount", "", 0, DisplayRule::scaled, 1.0, 0.0, nullptr},
+    {"Mode", "mode", "", 4, DisplayRule::namedStep, 0.0, 0.0, kModeNames},
+    {"Drive", "drive", "dB", 0, DisplayRule::scaled, 20.0, 0.0, nullptr},  // dB of drive gain
+    {"Level", "level", "dB", 0, DisplayRule::scaled, 30.0, -6.0, nullptr}, // dB of output level
+    {"Channels", "channels", "", 2, DisplayRule::channelCount, 0.0, 0.0, nullptr},
+    {"Oversample", "oversample", "", 2, DisplayRule::oversampling, 0.0, 0.0, nullptr},
 }};
 
 // The step of a stepped parameter: trunc(steps * v), the top value belonging
@@ -78,6 +80,15 @@ constexpr double scaledValue(int index, float value)
 constexpr double oversamplingFactorOf(float value)
 {
     return value > 0.5f ? 16.0 : 1.0;
+}
+
+// The step a stepped parameter's display shows: its step, except that
+// "Oversample" shows 16 only strictly above one half.
+constexpr int displayedStep(int index, float value)
+{
+    if (kParameters[static_cast<std::size_t>(index)].display == DisplayRule::oversampling)
+        return oversamplingFactorOf(value) > 1.0 ? 1 : 0;
+    return parameterStep(index, value);
 }
 
 struct ProgramRecord {

@@ -14,6 +14,14 @@
 #define GRINDLEMARK_PRODUCT_TEXT "OVK Grindlemark"
 
 #ifndef RC_INVOKED
+#include <cstdint>
+
+// The unique ID 'Qm4T', its first character in the most significant byte: what
+// VST2 hosts know the plug-in by and what the update check asks about.
+constexpr std::int32_t kBoosterUniqueId =
+    static_cast<std::int32_t>(static_cast<std::uint32_t>('Q') << 24 | static_cast<std::uint32_t>('m') << 16 |
+                              static_cast<std::uint32_t>('4') << 8 | static_cast<std::uint32_t>('T'));
+
 // On the vendor-version scale hosts and the update record use: 1.0.0 is 1000.
 constexpr int kBoosterVendorVersion =
     GRINDLEMARK_VERSION_MAJOR * 1000 + GRINDLEMARK_VERSION_MINOR * 100 + GRINDLEMARK_VERSION_PATCH;

@@ -31,6 +31,16 @@ void AudioEffectX::wantEvents(VstInt32 filter)
         audioMaster(&cEffect, audioMasterWantMidi, 0, filter, nullptr, 0.0f);
 }
 
+bool AudioEffectX::beginEdit(VstInt32 index)
+{
+    return audioMaster && audioMaster(&cEffect, audioMasterBeginEdit, index, 0, nullptr, 0.0f) != 0;
+}
+
+bool AudioEffectX::endEdit(VstInt32 index)
+{
+    return audioMaster && audioMaster(&cEffect, audioMasterEndEdit, index, 0, nullptr, 0.0f) != 0;
+}
+
 VstInt32 AudioEffectX::getPlugCategory()
 {
     return hasFlag(effFlagsIsSynth) ? kPlugCategSynth : kPlugCategUnknown;

@@ -60,4 +60,8 @@ public:
 
     // Tells the host that the effect wants MIDI events.
     void wantEvents(VstInt32 filter = 1);
+    // Tells the host that a user gesture on a parameter begins or ends, around
+    // the setParameterAutomated calls it makes. The host's answer.
+    bool beginEdit(VstInt32 index);
+    bool endEdit(VstInt32 index);
 };

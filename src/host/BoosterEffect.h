@@ -5,7 +5,7 @@
 #include "effect/BoosterProcessor.h"
 #include "host/AudioEffectX.h"
 
-constexpr VstInt32 kBoosterUniqueId = fourCharCode('Q', 'm', '4', 'T');
+static_assert(kBoosterUniqueId == fourCharCode('Q', 'm', '4', 'T'), "the unique ID as four characters");
 
 class BoosterEffect;
 // Makes the effect's editor, which attaches itself; null where there is none.

@@ -202,6 +202,8 @@ enum : VstInt32 {
     audioMasterAutomate = 0,
     audioMasterVersion = 1,
     audioMasterWantMidi = 6,
+    audioMasterBeginEdit = 43, // a user gesture on parameter `index` starts: hosts write touch automation
+    audioMasterEndEdit = 44,
 };
 
 // Effect flags.

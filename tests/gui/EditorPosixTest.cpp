@@ -210,6 +210,91 @@ TEST_F(Editor, DialDragsReachTheHostAndHostChangesMoveTheDials)
     host.dispatch(effEditClose);
 }
 
+// What the host hears of the user's edits, in order: each drag and click is
+// one gesture, begin, values, end; a drag's last value arrives before its end
+// even when the refresh that would send it has not run.
+TEST_F(Editor, EveryDragAndClickIsOneGestureToTheHost)
+{
+    using namespace skin;
+    struct Heard {
+        VstInt32 opcode;
+        VstInt32 index;
+        float value;
+        bool operator==(const Heard& other) const
+        {
+            return opcode == other.opcode && index == other.index && value == other.value;
+        }
+    };
+    const auto heard = [] {
+        std::vector<Heard> calls;
+        for (const HostCall& call : recordedHostCalls())
+            if (call.opcode == audioMasterAutomate || call.opcode == audioMasterBeginEdit ||
+                call.opcode == audioMasterEndEdit)
+                calls.push_back({call.opcode, call.index, call.opcode == audioMasterAutomate ? call.opt : 0.0f});
+        recordedHostCalls().clear();
+        return calls;
+    };
+    // A ring value as the host receives it.
+    const auto sent = [](int value) { return static_cast<float>(value) * 0.01f; };
+    HostedEffect host;
+    host.set(kDrive, 0.3f);
+    open(host);
+    idle(host);
+    heard();
+    const int x = kDialCharacterX + 40;
+    const int y = kDialY + 46;
+
+    // "Amount" 0.5: up 10 rows (+5), refreshed, then up 10 more and let go in the same idle call.
+    send(host, ButtonPress, x, y, Button1, 0);
+    send(host, MotionNotify, x, y - 10, 0, 0);
+    idle(host);
+    send(host, MotionNotify, x, y - 20, 0, 0);
+    send(host, ButtonRelease, x, y - 20, Button1, 0);
+    idle(host);
+    EXPECT_EQ(heard(), (std::vector<Heard>{{audioMasterBeginEdit, kAmount, 0.0f},
+                                           {audioMasterAutomate, kAmount, sent(55)},
+                                           {audioMasterAutomate, kAmount, sent(60)},
+                                           {audioMasterEndEdit, kAmount, 0.0f}}));
+
+    // The right button joins the drag: both rings' parameters, each in its own
+    // gesture. The ring reads 0.6 back as 59, so the drag starts there.
+    send(host, ButtonPress, x, y, Button1, 0);
+    send(host, ButtonPress, x, y, Button3, 0);
+    send(host, MotionNotify, x, y - 4, 0, 0);
+    send(host, ButtonRelease, x, y - 4, Button3, 0);
+    send(host, ButtonRelease, x, y - 4, Button1, 0);
+    idle(host);
+    EXPECT_EQ(heard(), (std::vector<Heard>{{audioMasterBeginEdit, kAmount, 0.0f},
+                                           {audioMasterBeginEdit, kCharacter, 0.0f},
+                                           {audioMasterAutomate, kCharacter, sent(61)},
+                                           {audioMasterEndEdit, kCharacter, 0.0f},
+                                           {audioMasterAutomate, kAmount, sent(61)},
+                                           {audioMasterEndEdit, kAmount, 0.0f}}));
+
+    // Clicks: a button, and Control with the left button, which resets a dial
+    // without a drag: "Drive" from 0.3 to 0.5.
+    click(host, kButtonOversampleX);
+    send(host, ButtonPress, kDialDriveX + 40, y, Button1, ControlMask);
+    send(host, ButtonRelease, kDialDriveX + 40, y, Button1, ControlMask);
+    idle(host);
+    EXPECT_EQ(heard(), (std::vector<Heard>{{audioMasterBeginEdit, kOversample, 0.0f},
+                                           {audioMasterAutomate, kOversample, 1.0f},
+                                           {audioMasterEndEdit, kOversample, 0.0f},
+                                           {audioMasterBeginEdit, kDrive, 0.0f},
+                                           {audioMasterAutomate, kDrive, 0.5f},
+                                           {audioMasterEndEdit, kDrive, 0.0f}}));
+    EXPECT_FLOAT_EQ(host.get(kDrive), 0.5f);
+
+    // A drag that the host's close cuts short still ends its gesture.
+    send(host, ButtonPress, kDialLevelX + 40, y, Button1, 0);
+    send(host, MotionNotify, kDialLevelX + 40, y - 20, 0, 0); // "Level" 0.2 up by 10
+    idle(host);
+    host.dispatch(effEditClose);
+    EXPECT_EQ(heard(), (std::vector<Heard>{{audioMasterBeginEdit, kLevel, 0.0f},
+                                           {audioMasterAutomate, kLevel, sent(30)},
+                                           {audioMasterEndEdit, kLevel, 0.0f}}));
+}
+
 TEST_F(Editor, ButtonsSetTheirParametersAndTheAboutPictureHidesTheControls)
 {
     using namespace skin;

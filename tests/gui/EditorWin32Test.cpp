@@ -3,6 +3,7 @@
 #include "gui/editor/BoosterEditor.h"
 #include "gui/toolkit/SkinGeometry.h"
 #include "host/BoosterEffect.h"
+#include "host/PanelEditor.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +66,7 @@ protected:
     BoosterEditor& editorOf(HostedEffect& host)
     {
         auto* effect = static_cast<BoosterEffect*>(host.effect->object);
-        return *static_cast<BoosterEditor*>(effect->getEditor());
+        return static_cast<BoosterEditor&>(static_cast<PanelEditor*>(effect->getEditor())->view());
     }
     BoosterEffect& effectOf(HostedEffect& host) { return *static_cast<BoosterEffect*>(host.effect->object); }
     void open(HostedEffect& host) { ASSERT_EQ(host.dispatch(effEditOpen, 0, 0, frame.window), 1); }
@@ -164,11 +165,22 @@ TEST_F(Editor, DialDragsReachTheHostAndHostChangesMoveTheDials)
     EXPECT_EQ(std::min(static_cast<int>(editor.dial(0).rings[1].value * 0.01f * 6.0f), 5), 4);
     EXPECT_EQ(std::min(static_cast<int>(editor.dial(1).rings[1].value * 0.01f * 4.0f), 3), 3);
 
-    // A drag and a host change in the same tick: the drag wins.
-    dragUp(editor.dial(2).getWindow(), -40); // down by 20 units
+    // A host change during a drag, before the tick that would send the drag's
+    // value: the drag wins, its value going out as the drag ends.
+    const HWND level = editor.dial(2).getWindow();
+    SendMessageA(level, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(40, 60));
+    SendMessageA(level, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(40, 100)); // down by 20 units
     host.set(kLevel, 0.1f);
+    SendMessageA(level, WM_LBUTTONUP, 0, MAKELPARAM(40, 100));
+    EXPECT_FLOAT_EQ(host.get(kLevel), 0.3f);
     tick(host);
     EXPECT_FLOAT_EQ(host.get(kLevel), 0.3f);
+    // Every drag is one gesture: begin, values, end.
+    std::vector<VstInt32> gestures;
+    for (const HostCall& call : recordedHostCalls())
+        if (call.opcode == audioMasterBeginEdit || call.opcode == audioMasterEndEdit)
+            gestures.push_back(call.opcode * 100 + call.index);
+    EXPECT_EQ(gestures, (std::vector<VstInt32>{4302, 4402, 4305, 4405}));
     host.dispatch(effEditClose);
 }
 

@@ -8,6 +8,7 @@
 #include "gui/editor/BoosterEditorPosix.h"
 #include "gui/toolkit/DisplayConnection.h"
 #include "host/BoosterEffect.h"
+#include "host/PanelEditor.h"
 
 #include <X11/Xlib.h>
 
@@ -78,5 +79,5 @@ inline BoosterEffect& effectOf(HostedEffect& host)
 
 inline BoosterEditor& editorOf(HostedEffect& host)
 {
-    return *static_cast<BoosterEditor*>(effectOf(host).getEditor());
+    return static_cast<BoosterEditor&>(static_cast<PanelEditor*>(effectOf(host).getEditor())->view());
 }

@@ -2,7 +2,8 @@
 // reads numbers from the command line.
 #pragma once
 
-#include <cmath>
+#include "format/DisplayValueParser.h" // parseNumber
+
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -17,15 +18,6 @@ public:
     int status;
     std::string message;
 };
-
-inline bool parseNumber(const std::string& text, double& value)
-{
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end && *end == 0 && std::isfinite(value);
-}
 
 inline bool parseInteger(const std::string& text, long& value)
 {

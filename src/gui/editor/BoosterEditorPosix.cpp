@@ -4,13 +4,13 @@
 #include "gui/toolkit/SkinGeometry.h"
 #include "gui/toolkit/ValueDrag.h"
 #include "gui/toolkit/XErrorTrap.h"
-#include "host/EditorFactory.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <cairo-xlib.h>
 
 #include <cstdint>
+#include <memory>
 #include <new>
 
 namespace {
@@ -27,9 +27,12 @@ constexpr long kEventMask =
 
 } // namespace
 
-AEffEditor* createBoosterEditor(BoosterEffect* effect)
+std::unique_ptr<PanelView> createPanelView(PanelHost& host)
 {
-    return new (std::nothrow) BoosterEditor(effect);
+    std::unique_ptr<BoosterEditor> view(new (std::nothrow) BoosterEditor(host));
+    if (!view || !view->hasPictures())
+        return nullptr;
+    return view;
 }
 
 void BoosterEditor::setUpdateCheckStarter(void (*starter)(UpdateCheckState&, void*))
@@ -37,16 +40,16 @@ void BoosterEditor::setUpdateCheckStarter(void (*starter)(UpdateCheckState&, voi
     updateCheckStarter = starter ? starter : startUpdateCheck;
 }
 
-BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booster(effect)
+BoosterEditor::BoosterEditor(PanelHost& panelHost) : host(panelHost)
 {
     using namespace skin;
-    updateState.identity = updateIdentityOf(*effect);
+    updateState.identity = boosterUpdateIdentity();
     about = loadSkinImage(kImageAbout);
     panel = loadSkinImage(kImagePanel);
     if (panel) {
-        rect.right = static_cast<VstInt16>(surfaceWidth(panel.get()));
-        rect.bottom = static_cast<VstInt16>(surfaceHeight(panel.get()));
-        frame = composeOverPanel(panel.get(), nullptr, 0, 0, rect.right, rect.bottom, 1);
+        panelWidth = surfaceWidth(panel.get());
+        panelHeight = surfaceHeight(panel.get());
+        frame = composeOverPanel(panel.get(), nullptr, 0, 0, panelWidth, panelHeight, 1);
     }
 
     SkinSurface leds = loadSkinImage(kImageDialLeds);
@@ -101,23 +104,15 @@ BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booste
         meter.on = on ? composeOverPanel(panel.get(), on.get(), kMeterX, layout.y, width, height, 1) : nullptr;
     }
 
-    booster->processor().attachDisplay(&displayData);
-    booster->setEditor(this);
+    host.processor().attachDisplay(&displayData);
 }
 
 BoosterEditor::~BoosterEditor()
 {
     abandonUpdateCheck(updateState);
-    detachDisplayAndRelease(*booster, displayData, [this] {
-        booster->setEditor(nullptr);
-        close();
-    });
-}
-
-bool BoosterEditor::getRect(ERect** target)
-{
-    *target = &rect;
-    return true;
+    // Before the display locks: ending a gesture takes the processor's lock.
+    endGestures();
+    detachDisplayAndRelease(host.processor(), displayData, [this] { close(); });
 }
 
 bool BoosterEditor::open(void* parentWindow)
@@ -139,8 +134,8 @@ bool BoosterEditor::open(void* parentWindow)
             XSetWindowAttributes attributes{};
             attributes.event_mask = kEventMask;
             attributes.background_pixmap = None;
-            window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(rect.right),
-                                   static_cast<unsigned>(rect.bottom), 0, CopyFromParent, InputOutput, CopyFromParent,
+            window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(panelWidth),
+                                   static_cast<unsigned>(panelHeight), 0, CopyFromParent, InputOutput, CopyFromParent,
                                    CWEventMask | CWBackPixmap, &attributes);
         }
         if (errors.failed() || !window || XGetWindowAttributes(display, window, &own) == 0 || errors.failed())
@@ -150,8 +145,7 @@ bool BoosterEditor::open(void* parentWindow)
         close();
         return false;
     }
-    windowSurface = cairo_xlib_surface_create(display, window, own.visual, rect.right, rect.bottom);
-    systemWindow = parentWindow;
+    windowSurface = cairo_xlib_surface_create(display, window, own.visual, panelWidth, panelHeight);
     // Every opening starts on the panel, its about button dark with it.
     aboutShown = false;
     buttons[kAboutButton].state = 0;
@@ -161,7 +155,7 @@ bool BoosterEditor::open(void* parentWindow)
 
     syncControls();
     feedDisplays();
-    booster->processor().startScopeFeed();
+    host.processor().startScopeFeed();
     XMapWindow(display, window);
     render();
     present();
@@ -171,7 +165,8 @@ bool BoosterEditor::open(void* parentWindow)
 
 void BoosterEditor::close()
 {
-    booster->processor().stopScopeFeed();
+    endGestures();
+    host.processor().stopScopeFeed();
     if (windowSurface)
         cairo_surface_destroy(windowSurface);
     windowSurface = nullptr;
@@ -185,7 +180,13 @@ void BoosterEditor::close()
     display = nullptr;
     window = 0;
     capturedDial = -1;
-    systemWindow = nullptr;
+}
+
+// A drag cut short by a close still ends its gesture.
+void BoosterEditor::endGestures()
+{
+    for (int d = 0; d < 3; ++d)
+        endDialGestures(host, d, dials[static_cast<std::size_t>(d)].rings, dialLinks[static_cast<std::size_t>(d)]);
 }
 
 void BoosterEditor::idle()
@@ -278,6 +279,7 @@ void BoosterEditor::pressAt(int x, int y, unsigned mouseButton, unsigned modifie
     if (pressTrack(rings[track].value, rings[track].dragAnchor, rings[1 - track].dragAnchor, track,
                    (modifiers & ControlMask) != 0, row, 1))
         capturedDial = d;
+    ringPressed(host, d, track, rings, dialLinks[static_cast<std::size_t>(d)]);
 }
 
 void BoosterEditor::releaseAt(int x, int y, unsigned mouseButton)
@@ -289,6 +291,7 @@ void BoosterEditor::releaseAt(int x, int y, unsigned mouseButton)
     DialRing(&rings)[2] = dials[static_cast<std::size_t>(d)].rings;
     if (endDrag(rings[track].dragAnchor, rings[1 - track].dragAnchor))
         capturedDial = -1;
+    ringReleased(host, d, track, rings, dialLinks[static_cast<std::size_t>(d)]);
 }
 
 void BoosterEditor::moveTo(int x, int y, unsigned modifiers)
@@ -306,7 +309,7 @@ void BoosterEditor::onButton(int command, int state)
 {
     const int parameter = parameterOfCommand(command);
     if (parameter >= 0) {
-        booster->setParameterAutomated(parameter, (state & 1) ? 1.0f : 0.0f);
+        clickParameter(host, parameter, (state & 1) ? 1.0f : 0.0f);
     } else if (command == kCommandUpdateCheck) {
         updateCheckStarter(updateState, reinterpret_cast<void*>(static_cast<std::uintptr_t>(window)));
         buttons[kUpdateButton].state = 0; // a momentary button: back to off
@@ -321,10 +324,10 @@ void BoosterEditor::syncControls()
 {
     for (int d = 0; d < 3; ++d)
         if (dials[static_cast<std::size_t>(d)].base &&
-            syncDialRings(*booster, d, dials[static_cast<std::size_t>(d)].rings))
+            syncDialRings(host, d, dials[static_cast<std::size_t>(d)].rings, dialLinks[static_cast<std::size_t>(d)]))
             dirty = true;
     for (int b = 0; b < 3; ++b) {
-        const int on = buttonFrameFor(*booster, b);
+        const int on = buttonFrameFor(host, b);
         if (buttons[static_cast<std::size_t>(b)].state != on) {
             buttons[static_cast<std::size_t>(b)].state = on;
             dirty = true;
@@ -335,7 +338,7 @@ void BoosterEditor::syncControls()
 void BoosterEditor::feedDisplays()
 {
     Scope& response = scopes[kResponseScope];
-    if (drawResponseCurve(*booster, responseCopy, response.raster))
+    if (drawResponseCurve(host.processor(), responseCopy, response.raster))
         commitScope(response, kScopeLayouts[kResponseScope].fade);
     for (int s = 0; s < 2; ++s) {
         Scope& scope = scopes[static_cast<std::size_t>(s)];

@@ -1,17 +1,17 @@
 // The booster's editor on Linux: the same 606 x 291 panel, controls and
 // displays as on Windows, drawn with cairo into one child window of the host's
-// X11 window. Hosts drive it through effEditIdle on their user-interface
-// thread: the editor's X events and its refresh cycle run there and nowhere
-// else. Without a display the editor does not open.
+// X11 window. Hosts drive it through idle() on their user-interface thread:
+// the editor's X events and its refresh cycle run there and nowhere else.
+// Without a display the editor does not open.
 #pragma once
 
 #include "effect/EditorDisplay.h"
+#include "effect/PanelHost.h"
 #include "gui/editor/PanelLinks.h"
+#include "gui/editor/PanelView.h"
 #include "gui/toolkit/MeterGeometry.h"
 #include "gui/toolkit/ScopeRaster.h"
 #include "gui/toolkit/SkinSurface.h"
-#include "host/AEffEditor.h"
-#include "host/BoosterEffect.h"
 #include "update/UpdateCheck.h"
 
 #include <array>
@@ -20,20 +20,23 @@
 struct _XDisplay;
 union _XEvent;
 
-class BoosterEditor : public AEffEditor {
+class BoosterEditor : public PanelView {
 public:
-    // Decodes and composes the pictures and attaches itself to the effect;
-    // needs no display.
-    explicit BoosterEditor(BoosterEffect* effect);
+    // Decodes and composes the pictures and attaches its display data to the
+    // host's processor; needs no display.
+    explicit BoosterEditor(PanelHost& host);
     ~BoosterEditor() override;
 
-    bool getRect(ERect** rect) override;
     // parentWindow is the host's X11 window id. False without a display or
     // with a window the display does not know.
     bool open(void* parentWindow) override;
     void close() override;
+    bool isOpen() const override { return display != nullptr; }
     void idle() override;
+    std::uintptr_t nativeWindow() const override { return window; }
 
+    // False when the panel picture could not be decoded.
+    bool hasPictures() const { return static_cast<bool>(frame); }
     // For tests and the host tool.
     unsigned long getWindow() const { return window; }
     bool isAboutShown() const { return aboutShown; }
@@ -68,6 +71,7 @@ private:
     void moveTo(int x, int y, unsigned modifiers);
     int dialAt(int x, int y) const;
     void onButton(int command, int state);
+    void endGestures();
 
     void syncControls();
     void feedDisplays();
@@ -76,8 +80,9 @@ private:
     void renderDial(int index);
     void present();
 
-    BoosterEffect* booster;
-    ERect rect{0, 0, 0, 0};
+    PanelHost& host;
+    int panelWidth = 0; // of the decoded panel picture
+    int panelHeight = 0;
     SkinSurface panel;
     SkinSurface about;
     SkinSurface frame; // the whole panel as last rendered
@@ -85,6 +90,7 @@ private:
     bool dirty = false;
     int capturedDial = -1; // the dial a drag holds the mouse for
     std::array<Dial, 3> dials;
+    std::array<DialLink, 3> dialLinks;
     std::array<Button, 5> buttons;
     std::array<Scope, 3> scopes;
     std::array<Meter, 2> meters;
@@ -95,7 +101,7 @@ private:
     unsigned long window = 0;
     cairo_surface_t* windowSurface = nullptr;
 
-    // What the audio thread hands over; attached to the effect for the
+    // What the audio thread hands over; attached to the processor for the
     // editor's lifetime.
     EditorDisplay displayData;
     std::array<double, kResponsePoints> responseCopy{};

@@ -2,11 +2,11 @@
 
 #include "gui/toolkit/SkinBitmap.h"
 #include "gui/toolkit/SkinGeometry.h"
-#include "host/EditorFactory.h"
 #include "platform/ModuleInstance.h"
 
 #include <objbase.h>
 
+#include <memory>
 #include <new>
 
 namespace {
@@ -21,9 +21,12 @@ void (*updateCheckStarter)(UpdateCheckState&, void*) = startUpdateCheck;
 
 } // namespace
 
-AEffEditor* createBoosterEditor(BoosterEffect* effect)
+std::unique_ptr<PanelView> createPanelView(PanelHost& host)
 {
-    return new (std::nothrow) BoosterEditor(effect);
+    std::unique_ptr<BoosterEditor> view(new (std::nothrow) BoosterEditor(host));
+    if (!view || !view->hasPictures())
+        return nullptr;
+    return view;
 }
 
 void BoosterEditor::setUpdateCheckStarter(void (*starter)(UpdateCheckState&, void*))
@@ -31,9 +34,9 @@ void BoosterEditor::setUpdateCheckStarter(void (*starter)(UpdateCheckState&, voi
     updateCheckStarter = starter ? starter : startUpdateCheck;
 }
 
-BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booster(effect)
+BoosterEditor::BoosterEditor(PanelHost& panelHost) : host(panelHost)
 {
-    updateState.identity = updateIdentityOf(*effect);
+    updateState.identity = boosterUpdateIdentity();
     controls = {&dials[0],   &dials[1],   &dials[2],   &meters[0],  &meters[1],
                 &buttons[0], &buttons[1], &buttons[2], &buttons[3], &buttons[4]};
     instance = static_cast<HINSTANCE>(moduleInstance ? moduleInstance : GetModuleHandleA(nullptr));
@@ -53,22 +56,18 @@ BoosterEditor::BoosterEditor(BoosterEffect* effect) : AEffEditor(effect), booste
     comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     aboutBitmap = loadPngResource(instance, skin::kImageAbout);
     panelBitmap = loadPngResource(instance, skin::kImagePanel);
-    int width = 0;
-    int height = 0;
-    if (panelBitmap && bitmapSize(panelBitmap, width, height)) {
-        rect.right = static_cast<VstInt16>(width);
-        rect.bottom = static_cast<VstInt16>(height);
-    }
+    if (panelBitmap && !bitmapSize(panelBitmap, panelWidth, panelHeight))
+        panelWidth = panelHeight = 0;
 
-    booster->processor().attachDisplay(&display);
-    booster->setEditor(this);
+    host.processor().attachDisplay(&display);
 }
 
 BoosterEditor::~BoosterEditor()
 {
     abandonUpdateCheck(updateState);
-    detachDisplayAndRelease(*booster, display, [this] {
-        booster->setEditor(nullptr);
+    // Before the display locks: ending a gesture takes the processor's lock.
+    endGestures();
+    detachDisplayAndRelease(host.processor(), display, [this] {
         close();
         if (panelBitmap)
             DeleteObject(panelBitmap);
@@ -83,26 +82,18 @@ BoosterEditor::~BoosterEditor()
         CoUninitialize();
 }
 
-bool BoosterEditor::getRect(ERect** target)
-{
-    *target = &rect;
-    return true;
-}
-
 bool BoosterEditor::open(void* parentWindow)
 {
     if (!parentWindow)
         return false;
     if (window)
         close(); // a second open without a close: start afresh
-    systemWindow = parentWindow;
     // Every opening starts on the panel, its about button dark with it.
     aboutShown = false;
     buttons[kAboutButton].setState(0);
 
-    window =
-        CreateWindowExA(0, kPanelClassName, kPanelWindowTitle, WS_CHILD, rect.left, rect.top, rect.right - rect.left,
-                        rect.bottom - rect.top, static_cast<HWND>(parentWindow), nullptr, instance, nullptr);
+    window = CreateWindowExA(0, kPanelClassName, kPanelWindowTitle, WS_CHILD, 0, 0, panelWidth, panelHeight,
+                             static_cast<HWND>(parentWindow), nullptr, instance, nullptr);
     if (!window) {
         close();
         return false;
@@ -130,7 +121,7 @@ bool BoosterEditor::open(void* parentWindow)
     }
 
     refresh();
-    booster->processor().startScopeFeed();
+    host.processor().startScopeFeed();
     refreshTimer = SetTimer(window, kRefreshTimerId, kRefreshMilliseconds, nullptr);
 
     ShowWindow(window, SW_SHOW);
@@ -141,10 +132,11 @@ bool BoosterEditor::open(void* parentWindow)
 
 void BoosterEditor::close()
 {
+    endGestures();
     if (window)
         KillTimer(window, refreshTimer);
     refreshTimer = 0;
-    booster->processor().stopScopeFeed();
+    host.processor().stopScopeFeed();
     for (CSkinControl* control : controls)
         control->destroyWindow();
     for (CScopeXY& scope : scopes)
@@ -192,6 +184,10 @@ LRESULT BoosterEditor::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
     case kLedButtonMessage:
         onButton(wParam, lParam);
         return 1;
+    case kLedDialPressed:
+    case kLedDialReleased:
+        onDialGesture(message, wParam, lParam);
+        return 1;
     default:
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
@@ -223,7 +219,7 @@ void BoosterEditor::onButton(WPARAM command, LPARAM state)
 {
     const int parameter = parameterOfCommand(static_cast<int>(command));
     if (parameter >= 0) {
-        booster->setParameterAutomated(parameter, (state & 1) ? 1.0f : 0.0f);
+        clickParameter(host, parameter, (state & 1) ? 1.0f : 0.0f);
     } else if (command == kCommandUpdateCheck) {
         updateCheckStarter(updateState, window);
         buttons[kUpdateButton].setState(0); // a momentary button: back to off
@@ -232,6 +228,27 @@ void BoosterEditor::onButton(WPARAM command, LPARAM state)
         showControls(aboutShown ? SW_HIDE : SW_SHOW);
         InvalidateRect(window, nullptr, FALSE);
     }
+}
+
+void BoosterEditor::onDialGesture(UINT message, WPARAM ring, LPARAM dialWindow)
+{
+    for (int d = 0; d < 3; ++d) {
+        CLedDial& dial = dials[static_cast<std::size_t>(d)];
+        if (ring > 1 || !dial.getWindow() || dial.getWindow() != reinterpret_cast<HWND>(dialWindow))
+            continue;
+        DialLink& link = dialLinks[static_cast<std::size_t>(d)];
+        if (message == kLedDialPressed)
+            ringPressed(host, d, static_cast<int>(ring), dial.rings, link);
+        else
+            ringReleased(host, d, static_cast<int>(ring), dial.rings, link);
+    }
+}
+
+// A drag cut short by a close still ends its gesture.
+void BoosterEditor::endGestures()
+{
+    for (int d = 0; d < 3; ++d)
+        endDialGestures(host, d, dials[static_cast<std::size_t>(d)].rings, dialLinks[static_cast<std::size_t>(d)]);
 }
 
 // ---- The refresh cycle ----------------------------------------------------
@@ -247,7 +264,7 @@ void BoosterEditor::refresh()
 
 void BoosterEditor::feedResponseCurve()
 {
-    if (drawResponseCurve(*booster, responseCopy, scopes[kResponseScope].getRaster()))
+    if (drawResponseCurve(host.processor(), responseCopy, scopes[kResponseScope].getRaster()))
         scopes[kResponseScope].commitFrame();
 }
 
@@ -280,7 +297,7 @@ void BoosterEditor::syncDials()
     for (int d = 0; d < 3; ++d) {
         CLedDial& dial = dials[static_cast<std::size_t>(d)];
         // A dial without a window can neither be moved nor repainted.
-        if (dial.getWindow() && syncDialRings(*booster, d, dial.rings))
+        if (dial.getWindow() && syncDialRings(host, d, dial.rings, dialLinks[static_cast<std::size_t>(d)]))
             InvalidateRect(dial.getWindow(), nullptr, FALSE);
     }
 }
@@ -289,7 +306,7 @@ void BoosterEditor::syncButtons()
 {
     for (int b = 0; b < 3; ++b) {
         CLedButton& button = buttons[static_cast<std::size_t>(b)];
-        const int on = buttonFrameFor(*booster, b);
+        const int on = buttonFrameFor(host, b);
         if ((button.getState() == 1 ? 1 : 0) != on) {
             button.setState(on);
             if (button.getWindow()) {

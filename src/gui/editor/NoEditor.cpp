@@ -1,7 +1,7 @@
-#include "host/EditorFactory.h"
+#include "gui/editor/PanelView.h"
 
-// Hosts on this platform get the plug-in without an editor of its own.
-AEffEditor* createBoosterEditor(BoosterEffect* /*effect*/)
+// Builds on this platform get the plug-in without an editor of its own.
+std::unique_ptr<PanelView> createPanelView(PanelHost& /*host*/)
 {
     return nullptr;
 }

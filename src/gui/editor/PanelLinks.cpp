@@ -2,6 +2,7 @@
 
 #include "gui/editor/DisplayScale.h"
 #include "gui/toolkit/SkinGeometry.h"
+#include "gui/toolkit/ValueDrag.h"
 
 using namespace skin;
 
@@ -40,38 +41,103 @@ int parameterOfCommand(int command)
     return -1;
 }
 
-bool syncDialRings(BoosterEffect& effect, int dial, DialRing (&rings)[2])
+namespace {
+
+int parameterOfRing(int dial, int ring)
 {
     const DialLayout& layout = kDialLayouts[static_cast<std::size_t>(dial)];
-    const int links[2] = {layout.ring0Parameter, layout.ring1Parameter};
+    return ring == 0 ? layout.ring0Parameter : layout.ring1Parameter;
+}
+
+void sendRing(PanelHost& host, int parameter, int ring, const DialRing (&rings)[2], DialLink& link)
+{
+    host.performEdit(parameter, static_cast<float>(rings[ring].value) * 0.01f);
+    link.exchanged[ring] = rings[ring].value;
+}
+
+} // namespace
+
+bool syncDialRings(PanelHost& host, int dial, DialRing (&rings)[2], DialLink& link)
+{
     for (int r = 0; r < 2; ++r) {
-        if (links[r] < 0)
+        const int parameter = parameterOfRing(dial, r);
+        if (parameter < 0)
             continue;
         DialRing& ring = rings[r];
-        if (ring.value != ring.paintedValue) {
-            effect.setParameterAutomated(links[r], static_cast<float>(ring.value) * 0.01f);
+        if (ring.value != link.exchanged[r]) {
+            // Moved inside a drag; anything else reaches the host as a gesture of its own.
+            if (link.editing[r]) {
+                sendRing(host, parameter, r, rings, link);
+            } else {
+                host.beginEdit(parameter);
+                sendRing(host, parameter, r, rings, link);
+                host.endEdit(parameter);
+            }
         } else if (r == 0) {
-            const double fromHost = static_cast<double>(effect.getParameter(links[r])) * 100.0;
+            const double fromHost = static_cast<double>(host.parameter(parameter)) * 100.0;
             const int value = static_cast<int>(fromHost);
             ring.value = value < 0 ? 0 : (value > 100 ? 100 : value);
+            link.exchanged[r] = ring.value;
         } else {
             // A selector shows the step the sound uses.
-            ring.value = selectorValueFor(effect.getParameter(links[r]), ring.steps);
+            ring.value = selectorValueFor(host.parameter(parameter), ring.steps);
+            link.exchanged[r] = ring.value;
         }
     }
     return rings[0].value != rings[0].paintedValue || rings[1].value != rings[1].paintedValue;
 }
 
-int buttonFrameFor(BoosterEffect& effect, int button)
+void ringPressed(PanelHost& host, int dial, int ring, DialRing (&rings)[2], DialLink& link)
+{
+    const int parameter = parameterOfRing(dial, ring);
+    if (parameter < 0)
+        return;
+    if (rings[ring].dragAnchor != kNotDragging) {
+        if (!link.editing[ring]) {
+            host.beginEdit(parameter);
+            link.editing[ring] = true;
+        }
+    } else if (rings[ring].value != link.exchanged[ring]) {
+        host.beginEdit(parameter);
+        sendRing(host, parameter, ring, rings, link);
+        host.endEdit(parameter);
+    }
+}
+
+void ringReleased(PanelHost& host, int dial, int ring, DialRing (&rings)[2], DialLink& link)
+{
+    const int parameter = parameterOfRing(dial, ring);
+    if (parameter < 0 || !link.editing[ring])
+        return;
+    if (rings[ring].value != link.exchanged[ring])
+        sendRing(host, parameter, ring, rings, link);
+    host.endEdit(parameter);
+    link.editing[ring] = false;
+}
+
+void endDialGestures(PanelHost& host, int dial, DialRing (&rings)[2], DialLink& link)
+{
+    for (int r = 0; r < 2; ++r)
+        ringReleased(host, dial, r, rings, link);
+}
+
+void clickParameter(PanelHost& host, int parameter, float value)
+{
+    host.beginEdit(parameter);
+    host.performEdit(parameter, value);
+    host.endEdit(parameter);
+}
+
+int buttonFrameFor(PanelHost& host, int button)
 {
     const int step =
-        static_cast<int>(effect.getParameter(kButtonLayouts[static_cast<std::size_t>(button)].parameter) * 2.0f);
+        static_cast<int>(host.parameter(kButtonLayouts[static_cast<std::size_t>(button)].parameter) * 2.0f);
     return step > 1 ? 1 : step;
 }
 
-bool drawResponseCurve(BoosterEffect& effect, std::array<double, kResponsePoints>& copy, ScopeRaster& raster)
+bool drawResponseCurve(BoosterProcessor& processor, std::array<double, kResponsePoints>& copy, ScopeRaster& raster)
 {
-    if (!effect.processor().takeResponseCurve(copy))
+    if (!processor.takeResponseCurve(copy))
         return false;
     for (int i = 0; i < kResponsePoints; ++i) {
         const auto [x, y] = responseCurvePoint(i, copy[static_cast<std::size_t>(i)]);

@@ -1,8 +1,9 @@
 // The rotary control: two concentric rings of LEDs around one centre. Ring 0
 // is a 34-step arc lit from its start up to the value (left mouse button),
 // ring 1 a short arc of segments of which one is lit (right mouse button).
-// The dial only keeps its values; the owner polls them and repaints the dial
-// when a value differs from what was painted. Windows only; UI thread.
+// The dial keeps its values; the owner polls them and repaints the dial when
+// a value differs from what was painted. It tells the owner only where a
+// ring's gesture begins and ends. Windows only; UI thread.
 #pragma once
 
 #include "gui/toolkit/CMemoryDC.h"
@@ -11,6 +12,12 @@
 
 #include <cstdint>
 #include <vector>
+
+// Sent to the owner once a ring has taken a press (a drag started or joined,
+// or a reset to 50) and once a ring's drag has ended: wParam = the ring (0 or
+// 1), lParam = the dial's window; kLedDialPressed or kLedDialReleased.
+constexpr UINT kLedDialPressed = WM_USER + 2;
+constexpr UINT kLedDialReleased = WM_USER + 3;
 
 class CLedDial : public CSkinControl {
 public:

@@ -154,6 +154,7 @@ void CLedDial::pressRing(int ring, WPARAM keys, LPARAM position)
                    dragShift)) {
         SetCapture(window);
     }
+    SendMessageA(parentWindow, kLedDialPressed, static_cast<WPARAM>(ring), reinterpret_cast<LPARAM>(window));
 }
 
 void CLedDial::releaseRing(int ring)
@@ -161,6 +162,7 @@ void CLedDial::releaseRing(int ring)
     if (endDrag(rings[ring].dragAnchor, rings[1 - ring].dragAnchor)) {
         ReleaseCapture();
     }
+    SendMessageA(parentWindow, kLedDialReleased, static_cast<WPARAM>(ring), reinterpret_cast<LPARAM>(window));
 }
 
 LRESULT CLedDial::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
