@@ -12,10 +12,10 @@
 
 namespace {
 
-// A plucked low E with harmonics, re-plucked every 0.25 s, -12 dBFS peak.
+// A plucked low E with harmonics, re-plucked every 50 ms, -12 dBFS peak.
 float pluck(long frame, double rate, int channel)
 {
-    const double t = std::fmod(frame / rate, 0.25);
+    const double t = std::fmod(frame / rate, 0.05);
     const double phase = 6.283185307179586 * 82.4 * (frame / rate) + 0.5 * channel;
     return static_cast<float>(0.25 * std::exp(-6.0 * t) *
                               (std::sin(phase) + 0.5 * std::sin(2 * phase) + 0.3 * std::sin(3 * phase)) / 1.8);
@@ -32,15 +32,15 @@ struct Level {
     std::string fault;      // the first unclean sample, if any
 };
 
-// 0.3 s of the signal in calls of `block` frames; the second half is
-// measured, once the fades of the first call are over.
+// 0.1 s of the signal in calls of `block` frames; the second half (one
+// whole pluck) is measured, once the fades of the first call are over.
 Level runProgram(int program, double rate, int block)
 {
     BoosterProcessor processor;
     processor.setSampleRate(rate);
     processor.setBlockSize(block);
     processor.setProgram(program);
-    const long total = static_cast<long>(rate * 0.3);
+    const long total = static_cast<long>(rate * 0.1);
     std::vector<float> left(static_cast<std::size_t>(block)), right(left), outLeft(left), outRight(left);
     Level level;
     double squares = 0.0, inputSquares = 0.0, peak = 0.0;
