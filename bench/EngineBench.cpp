@@ -78,13 +78,12 @@ BENCHMARK(processLayout)
 void rateChangeUpdate(benchmark::State& state)
 {
     ProcessingEngine engine;
-    PreparedTriodeTables prepared;
-    prepared.prepare(kHostRate);
+    const auto prepared = std::make_unique<const PreparedTriodeTables>(kHostRate);
     const double factor = static_cast<double>(state.range(0));
     ProcessingEngine* const escaped = &engine;
     benchmark::DoNotOptimize(escaped);
     for (auto _ : state) {
-        escaped->setChainRate(kHostRate, factor, &prepared);
+        escaped->setChainRate(kHostRate, factor, prepared.get());
         benchmark::ClobberMemory();
     }
 }

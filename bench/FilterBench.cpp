@@ -29,12 +29,13 @@ void processTapeSample(benchmark::State& state)
 {
     const double rate = static_cast<double>(state.range(0));
     const std::vector<double> input = guitarLikeSignal(rate, static_cast<size_t>(rate));
+    const TapeDesign design = designTapeStage(rate);
     TapeStage stage;
-    stage.setStageRate(rate);
+    stage.takeDesign(design);
     double preClip = 0, clipped = 0, sum = 0;
     size_t n = 0;
     for (auto _ : state) {
-        sum += stage.processTapeSample(input[n], 5.0, &preClip, &clipped);
+        sum += stage.processTapeSample(design, input[n], 5.0, &preClip, &clipped);
         n = n + 1 < input.size() ? n + 1 : 0;
         benchmark::DoNotOptimize(preClip);
         benchmark::DoNotOptimize(clipped);
@@ -56,18 +57,16 @@ void designCharacterEqFatOversampled(benchmark::State& state)
 }
 BENCHMARK(designCharacterEqFatOversampled);
 
-void designToneFilters(benchmark::State& state)
+void tapeToneDesign(benchmark::State& state)
 {
-    TapeStage stage;
     double envelope = 0.0;
     for (auto _ : state) {
-        stage.envelope = envelope;
-        stage.designToneFilters();
-        benchmark::DoNotOptimize(stage.postFilters[2].coefficients.b0);
+        const TapeTone tone = designTapeTone(envelope, 44100.0);
+        benchmark::DoNotOptimize(tone.shelf.b0);
         envelope = envelope < 7.0 ? envelope + 0.01 : 0.0;
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(designToneFilters);
+BENCHMARK(tapeToneDesign);
 
 } // namespace

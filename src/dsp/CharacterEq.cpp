@@ -92,15 +92,8 @@ CharacterEqDesign designCharacterEq(int characterIndex, double amount, double st
     return design;
 }
 
-void applyCharacterEq(const CharacterEqDesign& design, BiquadSection* eqSections, int& eqSectionCount,
-                      double& eqMakeupGain)
+void shareFirstChannelMemory(const CharacterEqDesign& design, const CharacterEqMemory& first, CharacterEqMemory& second)
 {
-    BiquadSection* const firstChannel = eqSections;
-    BiquadSection* const secondChannel = eqSections + eqSlotsPerChannel;
-    for (int i = 0; i < design.eqSectionCount; ++i) {
-        firstChannel[i].setCoefficients(design.sections[i]);
-        secondChannel[i] = firstChannel[i];
-    }
-    eqSectionCount = design.eqSectionCount;
-    eqMakeupGain = design.eqMakeupGain;
+    for (int i = 0; i < design.eqSectionCount; ++i)
+        second[static_cast<std::size_t>(i)] = first[static_cast<std::size_t>(i)];
 }

@@ -2,6 +2,8 @@
 
 #include "dsp/BiquadSection.h"
 
+#include <array>
+
 // The character equaliser: six fixed tone shapes, each scaled by an amount,
 // designed as up to two second-order sections plus a make-up gain.
 //
@@ -9,7 +11,6 @@
 // 5 "Warm".
 
 constexpr int characterShapeCount = 6;
-constexpr int eqSlotsPerChannel = 3; // the engine's eqSections: channel k uses 3k .. 3k + 2
 constexpr int eqMaxActiveSections = 2;
 
 struct CharacterEqDesign {
@@ -24,11 +25,12 @@ struct CharacterEqDesign {
 // belongs in coefficient updates. Does not allocate.
 CharacterEqDesign designCharacterEq(int characterIndex, double amount, double stageRate);
 
-// Puts a design into the engine's six equaliser records: channel 0's active
-// slots take the new coefficients and keep their memory; then each active
-// record is copied whole, memory included, into channel 1's slot, so channel 1
-// continues from channel 0's memory. Slots beyond the active count are left
-// alone. Also stores the section count and make-up gain. Audio thread (inside
-// the coefficient update); realtime safe.
-void applyCharacterEq(const CharacterEqDesign& design, BiquadSection* eqSections, int& eqSectionCount,
-                      double& eqMakeupGain);
+// One channel's memory of the cascade, slot 0 first.
+using CharacterEqMemory = std::array<BiquadMemory, eqMaxActiveSections>;
+
+// What a redesign does to the channels' memories: the first channel carries
+// on from its own; the second takes the first's in each active section, so
+// both continue alike from there. Slots beyond the active count are left
+// alone. Audio thread (inside the coefficient update); realtime safe.
+void shareFirstChannelMemory(const CharacterEqDesign& design, const CharacterEqMemory& first,
+                             CharacterEqMemory& second);

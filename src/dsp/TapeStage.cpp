@@ -3,6 +3,7 @@
 #include "dsp/BiquadDesign.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -34,56 +35,56 @@ constexpr double maxToneEnvelope = 6.0;
 
 } // namespace
 
-TapeStage::TapeStage()
+TapeDesign designTapeStage(double stageRate)
 {
-    setStageRate(44100.0);
-}
+    TapeDesign design;
+    design.stageRate = stageRate;
+    design.attackCoeff = 1.0 - std::exp(-1.0 / (stageRate * 0.0001));
+    design.releaseCoeff = 1.0 - std::exp(-1.0 / (stageRate * 0.02));
+    design.redesignPeriod = stageRate * 0.005;
 
-void TapeStage::setStageRate(double rate)
-{
-    stageRate = rate;
-    attackCoeff = 1.0 - std::exp(-1.0 / (rate * 0.0001));
-    releaseCoeff = 1.0 - std::exp(-1.0 / (rate * 0.02));
-    redesignPeriod = rate * 0.005;
-    designFixedFilters();
-    designToneFilters();
-}
-
-void TapeStage::designFixedFilters()
-{
     const double radiansPerHz = cookbookTwoPi / stageRate;
-
     const double rumbleW0 = radiansPerHz * 19.0;
-    preFilters[0].setCoefficients(designHighPass(rumbleW0, std::sin(rumbleW0) * (1.0 / (2.0 * 1.08))));
+    design.lowEnd[0] = designHighPass(rumbleW0, std::sin(rumbleW0) * (1.0 / (2.0 * 1.08)));
 
     const double dipW0 = radiansPerHz * 55.0;
-    preFilters[1].setCoefficients(
-        designPeaking(dipW0, std::sin(dipW0) * (1.0 / (2.0 * 1.17)), cookbookAmplitude(-4.0)));
+    design.lowEnd[1] = designPeaking(dipW0, std::sin(dipW0) * (1.0 / (2.0 * 1.17)), cookbookAmplitude(-4.0));
 
     const double bumpW0 = radiansPerHz * 59.0;
-    preFilters[2].setCoefficients(
-        designPeaking(bumpW0, std::sin(bumpW0) * (1.0 / (2.0 * 1.7)), cookbookAmplitude(4.2)));
+    design.lowEnd[2] = designPeaking(bumpW0, std::sin(bumpW0) * (1.0 / (2.0 * 1.7)), cookbookAmplitude(4.2));
 
     // 20 kHz taken through the tangent prewarp: about 20350 Hz at 44.1 kHz,
     // settling on 20 kHz at high stage rates.
     const double topCornerHz = 2.0 * stageRate * std::tan(20000.0 / (2.0 * stageRate));
     const double topW0 = radiansPerHz * topCornerHz;
-    postFilters[0].setCoefficients(designLowPass(topW0, std::sin(topW0) * (1.0 / (2.0 * 0.86))));
-
-    for (BiquadSection& section : preFilters)
-        section.clearMemory();
-    postFilters[0].clearMemory();
+    design.topCut = designLowPass(topW0, std::sin(topW0) * (1.0 / (2.0 * 0.86)));
+    return design;
 }
 
-void TapeStage::designToneFilters()
+TapeTone designTapeTone(double envelope, double stageRate)
 {
     const double e = std::min(envelope, maxToneEnvelope);
     const double radiansPerHz = cookbookTwoPi / stageRate;
 
+    TapeTone tone;
     const double peakW0 = radiansPerHz * 3350.0;
-    postFilters[1].setCoefficients(designPeaking(peakW0, 0.5 * std::sin(peakW0), cookbookAmplitude(tonePeakGainDb(e))));
+    tone.peak = designPeaking(peakW0, 0.5 * std::sin(peakW0), cookbookAmplitude(tonePeakGainDb(e)));
 
     const double shelfW0 = radiansPerHz * 7000.0;
-    postFilters[2].setCoefficients(
-        designHighShelf(shelfW0, std::sin(shelfW0) / (2.0 * toneShelfQ(e)), cookbookAmplitude(toneShelfGainDb(e))));
+    tone.shelf =
+        designHighShelf(shelfW0, std::sin(shelfW0) / (2.0 * toneShelfQ(e)), cookbookAmplitude(toneShelfGainDb(e)));
+    return tone;
+}
+
+TapeStage::TapeStage()
+{
+    running.tone = designTapeTone(0.0, 44100.0);
+}
+
+void TapeStage::takeDesign(const TapeDesign& design)
+{
+    for (BiquadMemory& memory : running.lowEnd)
+        memory = BiquadMemory{};
+    running.post[0] = BiquadMemory{};
+    running.tone = designTapeTone(running.envelope, design.stageRate);
 }

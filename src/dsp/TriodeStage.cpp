@@ -4,8 +4,8 @@ namespace {
 // Input voltage of table node j: -150 V at node 0 to +150 V at the last node.
 double gridInput(int j)
 {
-    const double span = TriodeStage::inputSpan;
-    const double last = TriodeStage::lastTableIndex;
+    const double span = TriodeTables::inputSpan;
+    const double last = TriodeTables::lastTableIndex;
     return span * j / last - span * (last - j) / last;
 }
 
@@ -13,11 +13,18 @@ double gridInput(int j)
 constexpr double conductionPlateShare = 0.95;
 // Input of the second conduction probe, 7.5 V below the top of the range.
 constexpr double slopeProbeInput = 142.5;
+
+thread_local long tableBuilds = 0;
 } // namespace
+
+long TriodeTables::buildsOnThisThread()
+{
+    return tableBuilds;
+}
 
 // The neighbours are clamped to the table's ends; at the last node the
 // fraction is 0, so the clamped ones carry no weight.
-TriodeStage::Segment TriodeStage::segmentAt(const Table& table, int at)
+TriodeTables::Segment TriodeTables::segmentAt(const Table& table, int at)
 {
     const int last = lastTableIndex;
     const double yBelow = table[static_cast<unsigned>(at > 0 ? at - 1 : 0)];
@@ -32,51 +39,47 @@ TriodeStage::Segment TriodeStage::segmentAt(const Table& table, int at)
     return segment;
 }
 
-void TriodeStage::rebuildTables()
+TriodeTables::TriodeTables(const TriodeCircuit& circuit, double stageRate) : solvedCircuit(circuit), rate(stageRate)
 {
-    circuit.updateDerivedValues(stageRate);
+    ++tableBuilds;
+    solvedCircuit.updateDerivedValues(stageRate);
     sweepCircuit();
 
     const double vq = restCathodeVoltage;
-    const double restPosition = (inputSpan - thresholdShift * vq) / (2.0 * inputSpan);
-    restOutput = readTable(plateTableHigh, restPosition) * (vq + probeCathodeVoltage) / (2.0 * probeCathodeVoltage) +
-                 readTable(plateTableLow, restPosition) * (probeCathodeVoltage - vq) / (2.0 * probeCathodeVoltage);
-    buildSegments();
-    builtRate = stageRate;
-}
+    const double restPosition = (inputSpan - shift * vq) / (2.0 * inputSpan);
+    outputAtRest = readTable(plateHigh, restPosition) * (vq + probeCathodeVoltage) / (2.0 * probeCathodeVoltage) +
+                   readTable(plateLow, restPosition) * (probeCathodeVoltage - vq) / (2.0 * probeCathodeVoltage);
 
-void TriodeStage::buildSegments()
-{
     for (int at = 0; at < tableSize; ++at) {
         PlateSegments& plate = plateSegments[static_cast<unsigned>(at)];
-        plate.low = segmentAt(plateTableLow, at);
-        plate.high = segmentAt(plateTableHigh, at);
-        cathodeSegments[static_cast<unsigned>(at)] = segmentAt(cathodeStepTable, at);
+        plate.low = segmentAt(plateLow, at);
+        plate.high = segmentAt(plateHigh, at);
+        cathodeSegments[static_cast<unsigned>(at)] = segmentAt(cathodeStep, at);
     }
 }
 
-double TriodeStage::solveCounted(double inputVoltage, double previousCathode, NodeVoltages& nodes)
+double TriodeTables::solveCounted(double inputVoltage, double previousCathode, NodeVoltages& nodes)
 {
-    const double plate = circuit.solveCircuit(inputVoltage, previousCathode, nodes);
-    ++rebuildSolveCount;
-    rebuildIterationCount += circuit.lastIterationCount;
+    const double plate = solvedCircuit.solveCircuit(inputVoltage, previousCathode, nodes);
+    ++report.solveCount;
+    report.iterationCount += solvedCircuit.lastIterationCount;
     return plate;
 }
 
 // Every pass starts from the plate at half the supply and the given cathode
 // and grid, then warm-starts each solve from the one before.
-void TriodeStage::prepareSweep(NodeVoltages& nodes, double cathode, double grid) const
+void TriodeTables::prepareSweep(NodeVoltages& nodes, double cathode, double grid) const
 {
-    nodes.plate = circuit.supplyVoltage * 0.5;
+    nodes.plate = solvedCircuit.supplyVoltage * 0.5;
     nodes.grid = grid;
     nodes.cathode = cathode;
 }
 
-double TriodeStage::conductionThreshold(double cathode)
+double TriodeTables::conductionThreshold(double cathode)
 {
     NodeVoltages nodes;
     prepareSweep(nodes, cathode, -inputSpan);
-    const double target = conductionPlateShare * circuit.supplyVoltage;
+    const double target = conductionPlateShare * solvedCircuit.supplyVoltage;
 
     // With no crossing the line runs from the last point through (0 V, 0 V);
     // a crossing at the first point takes (0 V, 0 V) as the point before it.
@@ -102,32 +105,30 @@ double TriodeStage::conductionThreshold(double cathode)
     return previousInput + (target - previousPlate) * (input - previousInput) / (plate - previousPlate);
 }
 
-void TriodeStage::sweepCircuit()
+void TriodeTables::sweepCircuit()
 {
-    rebuildSolveCount = 0;
-    rebuildIterationCount = 0;
     const double vp = probeCathodeVoltage;
     const double span = 2.0 * vp;
 
-    thresholdLow = conductionThreshold(-vp);
-    thresholdHigh = conductionThreshold(vp);
-    thresholdShift = (thresholdHigh - thresholdLow) / span;
-    const double tableShift = vp * thresholdShift;
+    report.thresholdLow = conductionThreshold(-vp);
+    report.thresholdHigh = conductionThreshold(vp);
+    shift = (report.thresholdHigh - report.thresholdLow) / span;
+    const double tableShift = vp * shift;
 
     NodeVoltages nodes;
     prepareSweep(nodes, -vp, -inputSpan);
     for (int j = 0; j < tableSize; ++j)
-        plateTableLow[static_cast<unsigned>(j)] = solveCounted(gridInput(j) - tableShift, -vp, nodes);
+        plateLow[static_cast<unsigned>(j)] = solveCounted(gridInput(j) - tableShift, -vp, nodes);
 
     prepareSweep(nodes, vp, -inputSpan);
     for (int j = 0; j < tableSize; ++j)
-        plateTableHigh[static_cast<unsigned>(j)] = solveCounted(gridInput(j) + tableShift, vp, nodes);
+        plateHigh[static_cast<unsigned>(j)] = solveCounted(gridInput(j) + tableShift, vp, nodes);
 
     // From 0 V the solved cathode is the step itself.
     prepareSweep(nodes, 0.0, -inputSpan);
     for (int j = 0; j < tableSize; ++j) {
         solveCounted(gridInput(j), 0.0, nodes);
-        cathodeStepTable[static_cast<unsigned>(j)] = nodes.cathode;
+        cathodeStep[static_cast<unsigned>(j)] = nodes.cathode;
     }
 
     // Cut off, the cathode only discharges through its resistor: the step is
@@ -138,20 +139,20 @@ void TriodeStage::sweepCircuit()
     prepareSweep(nodes, vp, -inputSpan);
     solveCounted(-inputSpan, vp, nodes);
     const double stepFromHigh = nodes.cathode - vp;
-    cathodeDecay = (stepFromHigh - stepFromLow) / span;
+    decay = (stepFromHigh - stepFromLow) / span;
 
     // Conducting at the top of the range, with the grid started high: the
     // cathode's response to its own voltage, expressed as input volts.
     prepareSweep(nodes, -vp, inputSpan);
     solveCounted(inputSpan, -vp, nodes);
-    const double responseLow = (nodes.cathode + vp) + vp * cathodeDecay;
+    const double responseLow = (nodes.cathode + vp) + vp * decay;
     prepareSweep(nodes, vp, inputSpan);
     solveCounted(inputSpan, vp, nodes);
-    const double responseHigh = (nodes.cathode - vp) - vp * cathodeDecay;
+    const double responseHigh = (nodes.cathode - vp) - vp * decay;
     prepareSweep(nodes, vp, inputSpan);
     solveCounted(slopeProbeInput, vp, nodes);
-    const double responseHighBelow = (nodes.cathode - vp) - vp * cathodeDecay;
+    const double responseHighBelow = (nodes.cathode - vp) - vp * decay;
 
     const double inputSlope = (responseHigh - responseHighBelow) / (inputSpan - slopeProbeInput);
-    cathodeInputShift = ((responseHigh - responseLow) / inputSlope) / span;
+    inputShift = ((responseHigh - responseLow) / inputSlope) / span;
 }

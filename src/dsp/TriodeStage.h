@@ -9,10 +9,13 @@
 // solved over a grid of input voltages into transfer tables, and their
 // per-sample reader with cubic interpolation. Two plate tables (capacitor
 // held at -15 V and +15 V) are blended by a channel's cathode voltage, and a
-// third table gives the cathode's step per sample. A value computed from the
-// circuit and the rate alone: the channels' node voltages live with their
-// owner, and one design serves any number of channels.
-class TriodeStage {
+// third table gives the cathode's step per sample.
+//
+// An immutable value of the circuit and the rate alone, built where the rate
+// is set and then shared by pointer, never copied: the channels' node
+// voltages live with their owner, and one set of tables serves any number of
+// channels. About 62 kB.
+class TriodeTables {
 public:
     static constexpr int tableSize = 513;
     static constexpr int lastTableIndex = tableSize - 1;
@@ -22,41 +25,38 @@ public:
 
     using Table = std::array<double, tableSize>;
 
-    // The circuit whose solutions fill the tables; its values may be changed
-    // before the next rebuildTables.
-    TriodeCircuit circuit;
+    // What the sweep found on the way: the conduction thresholds th1, th2
+    // (input volts where the plate falls to 95 % of the supply with the
+    // capacitor at -15 V and +15 V), and the solver's work.
+    struct SweepReport {
+        double thresholdLow = 0.0;
+        double thresholdHigh = 0.0;
+        int solveCount = 0;
+        int iterationCount = 0;
+    };
 
-    // Stage rate in Hz (host rate times oversampling factor); set it before rebuildTables.
-    double stageRate = 48000.0;
+    // Solves `circuit` at `stageRate` Hz (host rate times oversampling
+    // factor, > 0): about 2000 circuit solves, a millisecond or more on the
+    // calling thread, so never on the audio thread. Does not allocate.
+    TriodeTables(const TriodeCircuit& circuit, double stageRate);
+    explicit TriodeTables(double stageRate) : TriodeTables(TriodeCircuit{}, stageRate) {}
+    TriodeTables(const TriodeTables&) = delete;
+    TriodeTables& operator=(const TriodeTables&) = delete;
 
-    // Results of the last rebuild.
-    double thresholdShift = 0.0;    // s: input volts per cathode volt moving the conduction knee
-    double cathodeInputShift = 0.0; // sc: input volts equivalent to one cathode volt while conducting
-    double cathodeDecay = 0.0;      // k: cathode step per cathode volt while cut off
-    double restOutput = 0.0;        // output for zero input with the cathode at restCathodeVoltage
-    Table plateTableLow{};          // plate for input grid_j - 15 s, capacitor at -15 V before
-    Table plateTableHigh{};         // plate for input grid_j + 15 s, capacitor at +15 V before
-    Table cathodeStepTable{};       // cathode after one stage sample from 0 V, input grid_j
+    // How many tables the calling thread has built, ever: a thread that
+    // must never solve the circuit can be shown not to have.
+    static long buildsOnThisThread();
 
-    // Diagnostics of the last rebuild: the conduction thresholds th1, th2 (input
-    // volts where the plate falls to 95 % of the supply with the capacitor at
-    // -15 V and +15 V), and the solver's work.
-    double thresholdLow = 0.0;
-    double thresholdHigh = 0.0;
-    int rebuildSolveCount = 0;
-    int rebuildIterationCount = 0;
-
-    // Recomputes the circuit's derived values for stageRate and solves the
-    // tables, restOutput and their reading segments: about 2000 circuit
-    // solves, a millisecond or more, so it belongs where the host sets the
-    // rate, never on the audio thread. Does not allocate.
-    void rebuildTables();
-
-    // Whether the last rebuild was for this stage rate.
-    bool builtFor(double rate) const { return builtRate == rate; }
-
-    // Fills the three tables and s, k, sc (and the diagnostics) by solving the circuit.
-    void sweepCircuit();
+    double stageRate() const { return rate; }
+    const TriodeCircuit& circuit() const { return solvedCircuit; }
+    double thresholdShift() const { return shift; }               // s: input volts per cathode volt moving the knee
+    double cathodeInputShift() const { return inputShift; }       // sc: input volts per cathode volt while conducting
+    double cathodeDecay() const { return decay; }                 // k: cathode step per cathode volt while cut off
+    double restOutput() const { return outputAtRest; }            // output for zero input, cathode at Vq
+    const Table& plateTableLow() const { return plateLow; }       // plate for input grid_j - 15 s, capacitor at -15 V
+    const Table& plateTableHigh() const { return plateHigh; }     // plate for input grid_j + 15 s, capacitor at +15 V
+    const Table& cathodeStepTable() const { return cathodeStep; } // cathode after one sample from 0 V, input grid_j
+    const SweepReport& sweepReport() const { return report; }
 
     // Catmull-Rom read of a table at position in [0, 1] (clamped; NaN reads entry 0).
     static double readTable(const Table& table, double position);
@@ -77,7 +77,7 @@ public:
 
 private:
     // The Catmull-Rom segment that starts at a node: y0 and c1, c2, c3,
-    // formed from the clamped neighbours once per rebuild, exactly as a read
+    // formed from the clamped neighbours once per build, exactly as a read
     // of the table between this node and the next would form them. A read
     // is then one fetch per lane and the Horner step. The two plate tables
     // are read at one position, so their segments sit side by side.
@@ -87,21 +87,31 @@ private:
     struct PlateSegments {
         Segment low, high;
     };
-    std::array<PlateSegments, tableSize> plateSegments{};
-    std::array<Segment, tableSize> cathodeSegments{};
-    double builtRate = 0.0; // stage rate of the last rebuild, 0 before it
 
     static Segment segmentAt(const Table& table, int at);
-    void buildSegments();
     template <typename Lane> static Lane evaluate(const Segment& lane0, const Segment& lane1, Lane fraction);
     template <typename Lane> static Lane locateLanes(Lane position, int& node0, int& node1);
 
+    void sweepCircuit();
     double solveCounted(double inputVoltage, double previousCathode, NodeVoltages& nodes);
     void prepareSweep(NodeVoltages& nodes, double cathode, double grid) const;
     double conductionThreshold(double cathode);
+
+    TriodeCircuit solvedCircuit; // derived values for `rate`
+    double rate;
+    double shift = 0.0;
+    double inputShift = 0.0;
+    double decay = 0.0;
+    double outputAtRest = 0.0;
+    SweepReport report;
+    Table plateLow{};
+    Table plateHigh{};
+    Table cathodeStep{};
+    std::array<PlateSegments, tableSize> plateSegments{};
+    std::array<Segment, tableSize> cathodeSegments{};
 };
 
-template <typename Lane> inline Lane TriodeStage::evaluate(const Segment& lane0, const Segment& lane1, Lane fraction)
+template <typename Lane> inline Lane TriodeTables::evaluate(const Segment& lane0, const Segment& lane1, Lane fraction)
 {
     Lane y0, c1, c2, c3;
     gatherAdjacent(&lane0.y0, &lane1.y0, y0, c1);
@@ -111,7 +121,7 @@ template <typename Lane> inline Lane TriodeStage::evaluate(const Segment& lane0,
     return y0 + f * (c1 + f * (c2 + f * c3));
 }
 
-template <typename Lane> inline Lane TriodeStage::locateLanes(Lane position, int& node0, int& node1)
+template <typename Lane> inline Lane TriodeTables::locateLanes(Lane position, int& node0, int& node1)
 {
     using L = Lanes<Lane>;
     // NaN fails the first comparison and lands on 0: the node must stay
@@ -121,7 +131,7 @@ template <typename Lane> inline Lane TriodeStage::locateLanes(Lane position, int
     return scaled - truncateLanes(scaled, node0, node1);
 }
 
-inline double TriodeStage::readTable(const Table& table, double position)
+inline double TriodeTables::readTable(const Table& table, double position)
 {
     int node, unused;
     const double fraction = locateLanes(position, node, unused);
@@ -129,7 +139,7 @@ inline double TriodeStage::readTable(const Table& table, double position)
     return evaluate(segment, segment, fraction);
 }
 
-template <typename Lane> inline Lane TriodeStage::shapeSample(Lane input, Lane& cathode, Lane& plate) const
+template <typename Lane> inline Lane TriodeTables::shapeSample(Lane input, Lane& cathode, Lane& plate) const
 {
     using L = Lanes<Lane>;
     const Lane weightLow = (L::both(probeCathodeVoltage) - cathode) / L::both(2.0 * probeCathodeVoltage);
@@ -140,8 +150,7 @@ template <typename Lane> inline Lane TriodeStage::shapeSample(Lane input, Lane& 
     // The knee moves with the cathode: both plate tables are read at the
     // input shifted by s * vc, at one shared position.
     int node0, node1;
-    const Lane plateFraction =
-        locateLanes((input - L::both(thresholdShift) * cathode + span) / positionSpan, node0, node1);
+    const Lane plateFraction = locateLanes((input - L::both(shift) * cathode + span) / positionSpan, node0, node1);
     const PlateSegments& plate0 = plateSegments[static_cast<unsigned>(node0)];
     const PlateSegments& plate1 = plateSegments[static_cast<unsigned>(node1)];
     const Lane plateLow = evaluate(plate0.low, plate1.low, plateFraction);
@@ -150,9 +159,9 @@ template <typename Lane> inline Lane TriodeStage::shapeSample(Lane input, Lane& 
     plate = output;
 
     const Lane cathodeFraction =
-        locateLanes((input + L::both(cathodeInputShift) * cathode + span) / positionSpan, node0, node1);
+        locateLanes((input + L::both(inputShift) * cathode + span) / positionSpan, node0, node1);
     const Lane cathodeStep = evaluate(cathodeSegments[static_cast<unsigned>(node0)],
                                       cathodeSegments[static_cast<unsigned>(node1)], cathodeFraction);
-    cathode = cathode + L::both(cathodeDecay) * cathode + cathodeStep;
+    cathode = cathode + L::both(decay) * cathode + cathodeStep;
     return output;
 }

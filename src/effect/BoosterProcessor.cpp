@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <thread>
 
 namespace {
@@ -145,24 +146,24 @@ bool BoosterProcessor::setSampleRate(double rate)
     if (!(rate >= kMinSampleRate && rate <= kMaxSampleRate))
         return false;
     const auto newRate = static_cast<float>(rate);
-    {
-        // The triode tables for both factors, so that processing and
-        // automating "Oversample" only switch between ready ones.
-        CriticalSectionGuard guard(preparedLock);
-        if (preparedTables.hostRate != static_cast<double>(newRate))
-            preparedTables.prepare(static_cast<double>(newRate));
-    }
+    // Ready before processing can see the new rate.
+    prepareTables(static_cast<double>(newRate));
     hostRate.store(newRate, std::memory_order_relaxed);
     if (scopeInterval.load(std::memory_order_relaxed) != kScopeIntervalUnset) {
         scopeCounter.store(0, std::memory_order_relaxed);
         scopeWriteIndex.store(0, std::memory_order_relaxed);
         scopeInterval.store(scopeIntervalFor(newRate), std::memory_order_relaxed);
     }
-    // The next processing call re-applies "Oversample", which takes the new
-    // rate into the engine and redoes the rate-dependent work.
+    reapplyRate();
+    return true;
+}
+
+// The next processing call re-applies "Oversample", which takes the rate and
+// its tables into the engine and redoes the rate-dependent work.
+void BoosterProcessor::reapplyRate()
+{
     CriticalSectionGuard guard(parameterLock);
     changedMask |= 1u << kOversample;
-    return true;
 }
 
 bool BoosterProcessor::setBlockSize(int frames)
@@ -170,6 +171,44 @@ bool BoosterProcessor::setBlockSize(int frames)
     if (frames <= 0 || frames > kMaxBlockSize)
         return false;
     framesPerBlock.store(frames, std::memory_order_relaxed);
+    // Tables that processing asked for (a build that failed earlier).
+    if (tablesWanted.exchange(false, std::memory_order_relaxed) &&
+        prepareTables(static_cast<double>(hostRate.load(std::memory_order_relaxed))))
+        reapplyRate();
+    return true;
+}
+
+// Under preparedLock.
+const PreparedTriodeTables* BoosterProcessor::preparedTablesFor(double rate) const
+{
+    for (const auto& slot : tableSlots)
+        if (slot && slot->hostRate == rate)
+            return slot.get();
+    return nullptr;
+}
+
+bool BoosterProcessor::prepareTables(double rate)
+{
+    {
+        CriticalSectionGuard guard(preparedLock);
+        if (preparedTablesFor(rate))
+            return true;
+    }
+    // Solved outside the lock, which processing only ever tries.
+    std::unique_ptr<const PreparedTriodeTables> fresh;
+    try {
+        fresh = std::make_unique<const PreparedTriodeTables>(rate);
+    } catch (const std::bad_alloc&) {
+        tablesWanted.store(true, std::memory_order_relaxed);
+        return false; // processing runs bypassed at this rate until a later call builds them
+    }
+    std::unique_ptr<const PreparedTriodeTables> retired;
+    {
+        CriticalSectionGuard guard(preparedLock);
+        auto& slot = tableSlots[0].get() == engine.triodeTables() ? tableSlots[1] : tableSlots[0];
+        retired = std::move(slot);
+        slot = std::move(fresh);
+    }
     return true;
 }
 
@@ -259,15 +298,18 @@ void BoosterProcessor::applyParameterChanges()
         responsePending = 1;
     }
     if (isChanged(kOversample)) {
-        // The tables for a new rate are solved on the host's thread; while
-        // that runs, the change waits for a later call.
+        // The tables for a new rate are built on the host's thread and handed
+        // over by pointer; while the host swaps them in, the change waits for
+        // a later call.
         if (!preparedLock.tryEnter()) {
             deferredChanges |= 1u << kOversample;
             return;
         }
         const double rate = static_cast<double>(hostRate.load(std::memory_order_relaxed));
-        engine.setChainRate(rate, oversamplingFactorOf(values[kOversample]), &preparedTables);
+        engine.setChainRate(rate, oversamplingFactorOf(values[kOversample]), preparedTablesFor(rate));
         preparedLock.leave();
+        if (engine.needsTriodeTables())
+            tablesWanted.store(true, std::memory_order_relaxed);
         // Peak followers release with a 0.3 s time constant at the host rate.
         peakRelease = 1.0 - std::exp(-1.0 / (0.3 * rate));
         computeResponseGrid(engine.oversampling());

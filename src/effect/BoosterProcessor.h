@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 constexpr int kResponsePoints = 173;
 constexpr std::uint32_t kScopeIntervalUnset = 0xffffffffu;
@@ -37,6 +38,9 @@ public:
     // Neither touches anything the audio thread writes: processing takes the
     // new rate at its next call. The rate is kept in single precision, as
     // the VST2 interface hands it over, so every format runs the same chain.
+    // setSampleRate builds the rate's triode tables here (milliseconds); if
+    // that fails, processing runs bypassed and the next call of either builds
+    // them.
     bool setSampleRate(double rate);
     bool setBlockSize(int frames);
     double sampleRate() const;
@@ -111,6 +115,11 @@ private:
     void handOffToEditor(std::uint32_t stagedFrames);
     void handOffTo(EditorDisplay& target, std::uint32_t stagedFrames);
     void computeResponseGrid(double oversampling);
+    // Host thread: builds the tables for a rate unless a slot holds them;
+    // false if they could not be built.
+    bool prepareTables(double rate);
+    void reapplyRate();
+    const PreparedTriodeTables* preparedTablesFor(double rate) const;
     std::uint32_t scopeIntervalFor(float rate) const;
 
     ProcessingEngine engine;
@@ -138,10 +147,16 @@ private:
     std::atomic<float> hostRate{44100.0f};
     // Set by the host between calls; read by processing.
     std::atomic<int> framesPerBlock{256};
-    // Triode tables solved for the host rate where the host sets it; the
-    // audio thread copies them into the engine when it takes the rate.
+    // Triode tables solved on the host's thread for the host rate, so that
+    // processing and automating "Oversample" only switch between ready ones.
+    // The engine reads the set it was handed without a lock; preparedLock
+    // guards the slots and the engine's choice among them, and the host's
+    // thread never frees the set the engine holds.
     CriticalSection preparedLock;
-    PreparedTriodeTables preparedTables;
+    std::array<std::unique_ptr<const PreparedTriodeTables>, 2> tableSlots;
+    // Set by the audio thread when the chain's rate has no tables (they
+    // could not be built); the host's next rate or block size call builds them.
+    std::atomic<bool> tablesWanted{false};
     // Changes taken from changedMask but left for a later call.
     std::uint32_t deferredChanges = 0;
     // Anti-denormal noise: one generator per loop and precision, per instance.

@@ -1,8 +1,10 @@
 #include "engine/ProcessingEngine.h"
 
 #include "dsp/LanePair.h"
+#include "engine/ChainSteps.h"
 
 #include <cmath>
+#include <type_traits>
 
 namespace {
 
@@ -69,13 +71,10 @@ void drawTubeNoise(std::uint32_t& state, int count, LanePair* offsets)
 
 } // namespace
 
-void PreparedTriodeTables::prepare(double rate)
+PreparedTriodeTables::PreparedTriodeTables(double rate, const TriodeCircuit& circuit)
+    : hostRate(rate), byFactor{{TriodeTables(circuit, rate * kOversamplingFactors[0]),
+                                TriodeTables(circuit, rate * kOversamplingFactors[1])}}
 {
-    for (std::size_t i = 0; i < byFactor.size(); ++i) {
-        byFactor[i].stageRate = rate * kOversamplingFactors[i];
-        byFactor[i].rebuildTables();
-    }
-    hostRate = rate;
 }
 
 ProcessingEngine::ProcessingEngine()
@@ -130,40 +129,25 @@ void ProcessingEngine::setCharacter(std::int32_t index, double amountValue)
 
 void ProcessingEngine::designEqualiser()
 {
-    applyCharacterEq(designCharacterEq(character, characterAmount, hostRate * factor), eqSections.data(),
-                     eqSectionCount, eqMakeupGain);
+    eqDesign = designCharacterEq(character, characterAmount, hostRate * factor);
+    shareFirstChannelMemory(eqDesign, channels[0].eqMemory, channels[1].eqMemory);
 }
 
-const TriodeStage& ProcessingEngine::triodeTablesFor(double stageRate, const PreparedTriodeTables* prepared)
-{
-    for (const TriodeStage& tables : triodeCache)
-        if (tables.builtFor(stageRate))
-            return tables;
-    if (prepared) {
-        for (const TriodeStage& tables : prepared->byFactor) {
-            if (tables.builtFor(stageRate)) {
-                triodeCache = prepared->byFactor;
-                return triodeTablesFor(stageRate, nullptr);
-            }
-        }
-    }
-    // Nothing ready: solve the engine's circuit into the slot not in use.
-    TriodeStage& slot = tube == &triodeCache[0] ? triodeCache[1] : triodeCache[0];
-    slot.circuit = TriodeCircuit{};
-    slot.stageRate = stageRate;
-    slot.rebuildTables();
-    return slot;
-}
-
-void ProcessingEngine::setChainRate(double rate, double newFactor, const PreparedTriodeTables* prepared)
+void ProcessingEngine::setChainRate(double rate, double newFactor, const PreparedTriodeTables* tables)
 {
     hostRate = rate;
     factor = newFactor;
+    if (tables && tables->hostRate == rate)
+        triodeSet = tables;
+    else if (triodeSet && triodeSet->hostRate != rate)
+        triodeSet = nullptr;
+    tube = triodeSet ? &triodeSet->forFactor(factor) : nullptr;
+
     const double chainRate = hostRate * factor;
-    tube = &triodeTablesFor(chainRate, prepared);
+    tape = designTapeStage(chainRate);
     for (ChannelState& state : channels) {
-        state.tubeNodes.cathode = TriodeStage::restCathodeVoltage;
-        state.tape.setStageRate(chainRate);
+        state.tubeNodes.cathode = TriodeTables::restCathodeVoltage;
+        state.tape.takeDesign(tape);
     }
     startFade();
     designEqualiser();
@@ -172,8 +156,8 @@ void ProcessingEngine::setChainRate(double rate, double newFactor, const Prepare
 double ProcessingEngine::responseAt(double phi) const
 {
     double gainDb = 0.0;
-    for (int i = 0; i < eqSectionCount; ++i) {
-        const BiquadCoefficients& s = eqSections[static_cast<std::size_t>(i)].coefficients;
+    for (int i = 0; i < eqDesign.eqSectionCount; ++i) {
+        const BiquadCoefficients& s = eqDesign.sections[i];
         const double sumB = s.b0 + s.b1 + s.b2;
         const double sumA = 1.0 + s.a1 + s.a2;
         const double numerator = sumB * sumB + phi * (s.b0 * s.b2 * phi - (s.b1 * (s.b0 + s.b2) + 4.0 * s.b0 * s.b2));
@@ -191,195 +175,102 @@ double ProcessingEngine::makeupGain(const std::array<double, kMakeupTableSize>& 
     return (1.0 - fraction) * table[static_cast<std::size_t>(n - 1)] + fraction * table[static_cast<std::size_t>(n)];
 }
 
-// The chain over the `count` chain samples (1, or 16 when oversampling) of
-// each of `frames` host frames, in place, lane k on the channel of
-// records[k]. The channels' state is gathered into lanes once for the
-// stretch and written back after it. Two things are shared between the
-// channels and so cannot simply run side by side: the tube noise generator
-// and the fade counter. Within a frame one channel's chain samples take
-// their steps before the next channel's; the noise values are therefore
-// drawn per frame and lane before the chain runs, and the fade is applied
-// after it, frame by frame, lane 0's samples before lane 1's.
-template <typename Lane, int count, bool tubeOn, bool tapeOn>
+// The chain over the chain samples of `frames` host frames (subSamples per
+// frame: 1, or 16 when oversampling), in place, lane k on the channel of
+// records[k]:
+//
+//   limiter -> equaliser -> triode -> tape (low end, clipper, tone) -> level
+//
+// with the triode and the tape stage in the path as the mode says. Each step
+// holds the running state it moves in lanes for the chunk. The tube noise
+// values come drawn per frame and lane; the fade and the downsampling follow
+// in processChunk.
+//
+// The loop is software-pipelined: pass p runs step k for sample p - k. The
+// steps of one pass share no state, so the processor works on all five at
+// once instead of waiting out each sample's long chain of dependent
+// operations. Each step still takes its samples in order, so every result is
+// the one of running the samples one after the other. Within a pass the tone
+// step comes before the clipper step: clipping sample p - 3 may redesign the
+// tone sections, which must not reach sample p - 4.
+template <typename Lane, int subSamples, bool tubeOn, bool tapeOn>
 void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleRecord* const* records, int frames)
 {
     using L = Lanes<Lane>;
-    const std::size_t first = static_cast<std::size_t>(records[0][0].channel);
-    const std::size_t second = static_cast<std::size_t>(records[L::count - 1][0].channel);
-    ChannelState& state0 = channels[first];
-    ChannelState& state1 = channels[second];
+    ChannelState& state0 = channels[static_cast<std::size_t>(records[0][0].channel)];
+    ChannelState& state1 = channels[static_cast<std::size_t>(records[L::count - 1][0].channel)];
 
-    // Running state into locals for the stretch, written back at its end.
-    EnvelopeFollower& follower0 = state0.follower;
-    EnvelopeFollower& follower1 = state1.follower;
-    Lane fast = L::gather(follower0.fast, follower1.fast);
-    Lane slow = L::gather(follower0.slow, follower1.slow);
-    const Lane fastCoeff = L::gather(follower0.fastCoeff, follower1.fastCoeff);
-    const Lane slowCoeff = L::gather(follower0.slowCoeff, follower1.slowCoeff);
-
-    const int sectionCount = eqSectionCount;
-    BiquadSection* const eq0 = eqSections.data() + eqSlotsPerChannel * first;
-    BiquadSection* const eq1 = eqSections.data() + eqSlotsPerChannel * second;
-    BiquadLanes<Lane> eq[eqSlotsPerChannel];
-    for (int i = 0; i < sectionCount; ++i)
-        eq[i] = BiquadLanes<Lane>::gather(eq0[i], eq1[i]);
-
-    NodeVoltages& nodes0 = state0.tubeNodes;
-    NodeVoltages& nodes1 = state1.tubeNodes;
-    Lane cathode = L::gather(nodes0.cathode, nodes1.cathode);
-    Lane plate = L::gather(nodes0.plate, nodes1.plate);
-    TapeLanes<Lane> tape;
+    // Drive changes only between blocks, so the make-up gains are
+    // interpolated once here instead of per chain sample.
+    LimiterStep<Lane> limiter(state0.follower, state1.follower);
+    EqualiserStep<Lane> equaliser(eqDesign, state0.eqMemory, state1.eqMemory);
+    TriodeStep<Lane> triode;
+    if (tubeOn)
+        triode.gather(*tube, state0.tubeNodes, state1.tubeNodes, driveGain, makeupGain(tubeMakeup));
+    TapeStep<Lane> tapeStep;
+    const double tapeGain = tapeOn ? makeupGain(tapeMakeup) : 0.0;
     if (tapeOn)
-        tape.gather(state0.tape, state1.tape);
+        tapeStep.gather(tape, state0.tape, state1.tape, driveGain, tapeGain);
+    const Lane level = L::both(outputGain);
+    ScopeValues<Lane, chunkFrames> scope;
 
-    // Fixed for the stretch: drive changes only between blocks, so the
-    // make-up gains are interpolated once here instead of per chain sample.
-    const TriodeStage& tubeTables = *tube;
-    const Lane eqGain = L::both(eqMakeupGain);
-    const Lane driveLanes = L::both(driveGain);
-    const Lane outputLanes = L::both(outputGain);
-    const Lane restOutput = L::both(tubeTables.restOutput);
-    const Lane tubeGain = L::both(tubeOn ? makeupGain(tubeMakeup) : 0.0);
-    const Lane tapeGain = L::both(tapeOn ? makeupGain(tapeMakeup) : 0.0);
-
-    // What the scope points need from each frame's last chain sample: every
-    // chain sample writes its frame's slot, the last one stays.
-    Lane tubeIn[runFrames], tubeOut[runFrames], preClip[runFrames], clipped[runFrames];
-
-    // The chain in five steps per sample, each feeding the next.
-    auto limiterAndEqualiser = [&](Lane x) {
-        // Input limiter: divide by the envelope only while it exceeds full scale.
-        const Lane magnitude = absolute(x);
-        fast = fast + (magnitude - fast) * fastCoeff;
-        slow = slow + (magnitude - slow) * slowCoeff;
-        const Lane envelope = greaterOr(fast, slow);
-        const auto limited = envelope > L::both(1.0);
-        if (L::any(limited))
-            x = select(limited, x / envelope, x);
-
-        for (int s = 0; s < sectionCount; ++s)
-            x = eq[s].process(x);
-        return eqGain * x;
-    };
-    auto tubeStep = [&](Lane t, int i) {
-        if (tubeOn) {
-            tubeIn[i / count] = t;
-            const Lane stageInput = driveLanes * t + tubeNoise[i];
-            const Lane shaped = tubeTables.shapeSample(stageInput, cathode, plate);
-            // Remove the rest output, invert the phase, bring the level back.
-            t = -(shaped - restOutput) * tubeGain;
-            tubeOut[i / count] = t;
-        }
-        return t;
-    };
-    struct TapeStageInput {
-        Lane input;
-        Lane lowEnd;
-    };
-    auto tapeLowEnd = [&](Lane t, int i) {
-        TapeStageInput stageInput{t, t};
-        if (tapeOn)
-            stageInput.lowEnd = preClip[i / count] = tape.lowEnd(t);
-        return stageInput;
-    };
-    auto tapeSaturation = [&](TapeStageInput stageInput, int i) {
-        Lane t = stageInput.input;
-        if (tapeOn)
-            t = clipped[i / count] = tape.saturate(stageInput.input, stageInput.lowEnd, driveLanes);
-        return t;
-    };
-    auto tapeToneAndLevel = [&](Lane t) {
-        if (tapeOn)
-            t = tape.tone(t) * tapeGain;
-        return outputLanes * t;
-    };
-
-    // Software-pipelined: pass p runs step k for sample p - k. The steps of
-    // one pass share no state, so the processor works on all five at once
-    // instead of waiting out each sample's long chain of dependent
-    // operations. Each step still takes its samples in order, so every
-    // result is the one of running the samples one after the other. Within a
-    // pass the tone step comes before the saturation step: saturating sample
-    // p - 3 may redesign the tone sections, which must not reach sample p - 4.
-    const int total = frames * count;
+    const int total = frames * subSamples;
     const Lane zero = L::both(0.0);
-    Lane equalised = zero, shaped = zero, saturated = zero;
-    TapeStageInput lowEnd{zero, zero};
-    for (int pass = 0; pass < total + 4; ++pass) {
-        const auto holdsSample = [&](int step) { return pass - step >= 0 && pass - step < total; };
-        const Lane equalisedBefore = equalised, shapedBefore = shaped, saturatedBefore = saturated;
-        const TapeStageInput lowEndBefore = lowEnd;
-        if (holdsSample(0))
-            equalised = limiterAndEqualiser(samples[pass]);
-        if (holdsSample(1))
-            shaped = tubeStep(equalisedBefore, pass - 1);
-        if (holdsSample(2))
-            lowEnd = tapeLowEnd(shapedBefore, pass - 2);
-        if (holdsSample(4))
-            samples[pass - 4] = tapeToneAndLevel(saturatedBefore);
-        if (holdsSample(3))
-            saturated = tapeSaturation(lowEndBefore, pass - 3);
-    }
-
-    L::scatter(fast, follower0.fast, follower1.fast);
-    L::scatter(slow, follower0.slow, follower1.slow);
-    for (int i = 0; i < sectionCount; ++i)
-        eq[i].scatterMemory(eq0[i], eq1[i]);
-    if (tubeOn) {
-        L::scatter(cathode, nodes0.cathode, nodes1.cathode);
-        L::scatter(plate, nodes0.plate, nodes1.plate);
-    }
-    if (tapeOn)
-        tape.scatter();
-
-    for (int lane = 0; lane < L::count; ++lane) {
-        for (int frame = 0; frame < frames; ++frame) {
-            SampleRecord& record = records[lane][frame];
-            record.tubeX = 0.0;
-            record.tubeY = 0.0;
-            record.tapeX = 0.0;
-            record.tapeY = 0.0;
+    Lane equalised = zero, shaped = zero, lowEnd = zero, lowEndInput = zero, clipped = zero;
+    // everyStepHolds: true in the passes where each step has a sample, which
+    // are all but the four that fill the pipeline and the four that drain it.
+    const auto runPass = [&](int pass, auto everyStepHolds) {
+        const auto holds = [&](int step) { return everyStepHolds || (pass - step >= 0 && pass - step < total); };
+        const auto frameOf = [&](int step) { return (pass - step) / subSamples; };
+        const Lane equalisedBefore = equalised, shapedBefore = shaped, clippedBefore = clipped;
+        const Lane lowEndBefore = lowEnd, lowEndInputBefore = lowEndInput;
+        if (holds(0))
+            equalised = equaliser.process(limiter.process(samples[pass]));
+        if (holds(1)) {
+            shaped = equalisedBefore;
             if (tubeOn) {
-                record.tubeX = L::lane(tubeIn[frame], lane) * 0.6;
-                record.tubeY = L::lane(tubeOut[frame], lane) * 0.6;
-            }
-            if (tapeOn) {
-                record.tapeY = L::lane(tapeGain, lane) * 0.55 * L::lane(clipped[frame], lane);
-                record.tapeX = L::lane(preClip[frame], lane) * 0.5;
+                scope.tubeIn[frameOf(1)] = equalisedBefore;
+                shaped = scope.tubeOut[frameOf(1)] = triode.process(equalisedBefore, tubeNoise[pass - 1]);
             }
         }
-    }
-}
-
-// Switch fade: one counter for the engine, stepped by every chain sample of
-// either channel, lane 0's samples first, so the fade may end between the
-// two channels or part-way through either; slides from the held output to
-// the new one.
-template <typename Lane> void ProcessingEngine::fadeOutputs(Lane* samples, int count, int firstChannel)
-{
-    using L = Lanes<Lane>;
-    double* held[2] = {&channels[static_cast<std::size_t>(firstChannel)].heldOutput,
-                       &channels[static_cast<std::size_t>(firstChannel + L::count - 1)].heldOutput};
-    if (!(fadeCounter > 0)) {
-        L::scatter(samples[count - 1], *held[0], *held[1]);
-        return;
-    }
-    for (int lane = 0; lane < L::count; ++lane) {
-        for (int i = 0; i < count; ++i) {
-            double out = L::lane(samples[i], lane);
-            if (fadeCounter > 0) {
-                --fadeCounter;
-                const double a = fadeCounter / (factor * 128.0);
-                out = (1.0 - a) * out + a * *held[lane];
-                L::setLane(samples[i], lane, out);
-            } else {
-                *held[lane] = out;
-            }
+        if (holds(2)) {
+            lowEndInput = lowEnd = shapedBefore;
+            if (tapeOn)
+                lowEnd = scope.preClip[frameOf(2)] = tapeStep.lowEnd(shapedBefore);
         }
-    }
+        if (holds(4))
+            samples[pass - 4] = levelStep(tapeOn ? tapeStep.tone(clippedBefore) : clippedBefore, level);
+        if (holds(3)) {
+            clipped = lowEndInputBefore;
+            if (tapeOn)
+                clipped = scope.clipped[frameOf(3)] = tapeStep.saturate(lowEndInputBefore, lowEndBefore);
+        }
+    };
+    constexpr int depth = 4;
+    for (int pass = 0; pass < depth; ++pass)
+        runPass(pass, std::false_type{});
+    for (int pass = depth; pass < total; ++pass)
+        runPass(pass, std::true_type{});
+    for (int pass = total > depth ? total : depth; pass < total + depth; ++pass)
+        runPass(pass, std::false_type{});
+
+    limiter.scatter(state0.follower, state1.follower);
+    equaliser.scatter(state0.eqMemory, state1.eqMemory);
+    if (tubeOn)
+        triode.scatter(state0.tubeNodes, state1.tubeNodes);
+    if (tapeOn)
+        tapeStep.scatter();
+    scope.write(records, frames, tubeOn, tapeOn, tapeGain);
 }
 
-template <typename Lane, int count> void ProcessingEngine::processStretch(SampleRecord* const* records, int frames)
+// One chunk of host frames through the chain: in (and up to 16x), tube noise,
+// the chain, the switch fade, (down to the host rate and) out. Two things are
+// shared between the channels and so cannot simply run side by side: the
+// tube noise generator and the fade counter. Within a frame one channel's
+// chain samples take their steps before the next channel's; the noise values
+// are therefore drawn per frame and lane before the chain runs, and the fade
+// is applied after it, frame by frame, lane 0's samples before lane 1's.
+template <typename Lane, int subSamples> void ProcessingEngine::processChunk(SampleRecord* const* records, int frames)
 {
     using L = Lanes<Lane>;
     SampleRecord* const first = records[0];
@@ -389,38 +280,40 @@ template <typename Lane, int count> void ProcessingEngine::processStretch(Sample
     const bool tubeOn = saturationMode == kModeTube || saturationMode == kModeTubeThenTape;
     const bool tapeOn = saturationMode == kModeTape || saturationMode == kModeTubeThenTape;
 
-    Lane samples[runFrames * count];
+    Lane samples[chunkFrames * subSamples];
     Oversampler* const upsamplers[2] = {&state0.upsampler, &state1.upsampler};
     for (int frame = 0; frame < frames; ++frame) {
         const Lane input = L::gather(first[frame].input, last[frame].input);
-        if (count == 1) {
+        if (subSamples == 1) {
             samples[frame] = input;
         } else {
-            Oversampler::upsample16(upsamplers, input, samples + frame * count);
+            Oversampler::upsample16(upsamplers, input, samples + frame * subSamples);
             // The records end holding their last sub-sample.
-            L::scatter(samples[frame * count + count - 1], first[frame].input, last[frame].input);
+            L::scatter(samples[frame * subSamples + subSamples - 1], first[frame].input, last[frame].input);
         }
     }
 
     if (tubeOn) {
-        Lane tubeNoise[runFrames * count];
+        Lane tubeNoise[chunkFrames * subSamples];
         for (int frame = 0; frame < frames; ++frame)
-            drawTubeNoise(tubeNoiseState, count, tubeNoise + frame * count);
+            drawTubeNoise(tubeNoiseState, subSamples, tubeNoise + frame * subSamples);
         if (tapeOn)
-            runChain<Lane, count, true, true>(samples, tubeNoise, records, frames);
+            runChain<Lane, subSamples, true, true>(samples, tubeNoise, records, frames);
         else
-            runChain<Lane, count, true, false>(samples, tubeNoise, records, frames);
+            runChain<Lane, subSamples, true, false>(samples, tubeNoise, records, frames);
     } else {
         if (tapeOn)
-            runChain<Lane, count, false, true>(samples, nullptr, records, frames);
+            runChain<Lane, subSamples, false, true>(samples, nullptr, records, frames);
         else
-            runChain<Lane, count, false, false>(samples, nullptr, records, frames);
+            runChain<Lane, subSamples, false, false>(samples, nullptr, records, frames);
     }
 
+    const double fadeLength = factor * 128.0;
     for (int frame = 0; frame < frames; ++frame)
-        fadeOutputs(samples + frame * count, count, first[0].channel);
+        fadeStep(samples + frame * subSamples, subSamples, fadeCounter, fadeLength, state0.heldOutput,
+                 state1.heldOutput);
 
-    if (count == 1) {
+    if (subSamples == 1) {
         for (int frame = 0; frame < frames; ++frame)
             L::scatter(samples[frame], first[frame].output, last[frame].output);
         return;
@@ -431,34 +324,36 @@ template <typename Lane, int count> void ProcessingEngine::processStretch(Sample
         // lanes of a pair: their sums are independent, so they overlap.
         Oversampler* const twice[2] = {&state0.downsampler, &state0.downsampler};
         for (; frame + 1 < frames; frame += 2) {
-            LanePair pairs[count];
-            for (int i = 0; i < count; ++i)
-                pairs[i] =
-                    LanePair::of(L::lane(samples[frame * count + i], 0), L::lane(samples[(frame + 1) * count + i], 0));
+            LanePair pairs[subSamples];
+            for (int i = 0; i < subSamples; ++i)
+                pairs[i] = LanePair::of(L::lane(samples[frame * subSamples + i], 0),
+                                        L::lane(samples[(frame + 1) * subSamples + i], 0));
             Oversampler::downsample16(twice, pairs).scatter(first[frame].output, first[frame + 1].output);
         }
     }
     Oversampler* const downsamplers[2] = {&state0.downsampler, &state1.downsampler};
     for (; frame < frames; ++frame) {
-        const Lane output = Oversampler::downsample16(downsamplers, samples + frame * count);
+        const Lane output = Oversampler::downsample16(downsamplers, samples + frame * subSamples);
         L::scatter(output, first[frame].output, last[frame].output);
     }
 }
 
+// A run, chunk by chunk: bypassed (also while the chain's rate has no triode
+// tables), at the host rate, or oversampled.
 template <typename Lane> void ProcessingEngine::processLanes(SampleRecord* const* records, int frames)
 {
     using L = Lanes<Lane>;
-    for (int start = 0; start < frames; start += runFrames) {
-        const int stretch = frames - start < runFrames ? frames - start : runFrames;
+    for (int start = 0; start < frames; start += chunkFrames) {
+        const int chunk = frames - start < chunkFrames ? frames - start : chunkFrames;
         SampleRecord* const pieces[2] = {records[0] + start, records[L::count - 1] + start};
-        if (!enabledFlag) {
+        if (!enabledFlag || !tube) {
             for (SampleRecord* piece : pieces)
-                for (int frame = 0; frame < stretch; ++frame)
+                for (int frame = 0; frame < chunk; ++frame)
                     piece[frame].output = piece[frame].input;
         } else if (factor < 1.5) {
-            processStretch<Lane, 1>(pieces, stretch);
+            processChunk<Lane, 1>(pieces, chunk);
         } else {
-            processStretch<Lane, Oversampler::factor>(pieces, stretch);
+            processChunk<Lane, Oversampler::factor>(pieces, chunk);
         }
     }
 }

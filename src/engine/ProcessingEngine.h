@@ -7,29 +7,24 @@
 // stereo frame side by side, each lane giving bit for bit what the double
 // gives for its channel.
 //
-// Setting the rate solves the triode tables unless they are ready; the
-// processing entry hands in tables prepared on the host's thread, so that the
-// audio thread only switches between ready ones. Every other operation runs
-// on the audio thread and none allocates, locks or throws.
+// Words for frames: a run is the consecutive host frames a caller hands in
+// one call (any length); the engine takes a run in chunks of at most
+// chunkFrames frames, through which the chain's state stays in registers.
+//
+// The triode tables are built on the host's thread and handed in by pointer
+// (PreparedTriodeTables), so the audio thread only switches between ready
+// ones. Every operation here runs on the audio thread (construction aside)
+// and none allocates, locks, throws or solves the circuit.
 #pragma once
 
-#include "dsp/BiquadSection.h"
 #include "dsp/CharacterEq.h"
 #include "dsp/TapeStage.h"
 #include "dsp/TriodeStage.h"
-#include "engine/Oversampler.h"
+#include "engine/ChannelState.h"
 #include "engine/SampleRecord.h"
 
 #include <array>
 #include <cstdint>
-
-// Tracks the mean of |x| on two time scales; the larger one drives the limiter.
-struct EnvelopeFollower {
-    double fast = 0.0;
-    double slow = 0.0;
-    double fastCoeff = 0.001; // per chain sample, whatever the rate
-    double slowCoeff = 0.0001;
-};
 
 enum SaturationMode : std::int32_t { kModeOff = 0, kModeTube = 1, kModeTape = 2, kModeTubeThenTape = 3 };
 
@@ -37,40 +32,35 @@ constexpr int kMakeupTableSize = 16; // entry k belongs to drive k + 1
 constexpr int kEngineChannels = 2;
 constexpr int kOversamplingFactors[] = {1, 16};
 
-// The triode tables for both oversampling factors at one host rate, solved
-// where the host sets the rate. Plain data; about 250 kB.
+// The triode tables for both oversampling factors at one host rate, built
+// on the host's thread and then only read. The engine reads the set it was
+// handed through a pointer, without a lock: whoever hands it a set keeps
+// that set alive and unchanged until the engine has been handed another.
+// About 124 kB.
 struct PreparedTriodeTables {
-    double hostRate = 0.0; // 0 until prepared
-    std::array<TriodeStage, 2> byFactor;
+    // Solves both sets for hostRate (Hz): thousands of circuit solves, a few
+    // milliseconds; host thread. No allocation.
+    explicit PreparedTriodeTables(double hostRate, const TriodeCircuit& circuit = TriodeCircuit{});
 
-    // Solves both sets for hostRate (Hz). Host thread: thousands of circuit
-    // solves, no allocation.
-    void prepare(double rate);
-};
+    const TriodeTables& forFactor(double factor) const { return byFactor[factor < 1.5 ? 0 : 1]; }
 
-// One channel's running state, apart from the designs that drive it.
-struct ChannelState {
-    EnvelopeFollower follower;
-    NodeVoltages tubeNodes{175.0, 0.0, 0.0}; // plate at half the supply until the first rate
-    TapeStage tape;
-    double heldOutput = 0.0; // the output the switch fade slides away from
-    Oversampler upsampler;
-    Oversampler downsampler;
+    const double hostRate;
+    const std::array<TriodeTables, 2> byFactor; // factor 1, factor 16
 };
 
 class ProcessingEngine {
 public:
     // Ends with a complete design for 48000 Hz without oversampling, "Flat"
-    // shape, bypassed. Solves the triode tables for that rate.
+    // shape, bypassed, and no triode tables yet (see setChainRate).
     ProcessingEngine();
 
-    // Consecutive host samples of the channel records[0].channel, one record
+    // A run of host samples of the channel records[0].channel, one record
     // each: bypass, the chain at the host rate, or 16 sub-samples per host
     // sample through the oversamplers and the chain. Leaves each result and
     // scope points in its record. Equal to the same records one call each.
     void processRun(SampleRecord* records, int frames);
 
-    // Consecutive stereo host frames: left[i] through channel 0, right[i]
+    // A run of stereo host frames: left[i] through channel 0, right[i]
     // through channel 1, side by side. Equal bit for bit to processRun on
     // left[i] followed by right[i] for each frame in turn, including the
     // order in which the two channels take the shared tube noise and fade
@@ -81,7 +71,9 @@ public:
     void processSample(SampleRecord& record) { processRun(&record, 1); }
     void processStereoFrame(SampleRecord& left, SampleRecord& right) { processStereoRun(&left, &right, 1); }
 
-    // Settings, between blocks. A change of bypass or mode starts a switch fade.
+    // Settings, between blocks. Turning the chain on and changing the mode
+    // start a switch fade from the held outputs to the new chain's; turning
+    // it off bypasses at once (the counter rests until it is on again).
     void setEnabled(bool on);
     void setMode(std::int32_t mode);
     void setDrive(double linear); // 1 to 10
@@ -89,11 +81,12 @@ public:
     // Redesigns the equaliser for the shape (0..5) at amount (0 to 1).
     void setCharacter(std::int32_t index, double amountValue);
     // Moves the chain to hostRate (Hz) times factor (1 or 16): triode tables,
-    // tape stages and equaliser, cathodes at rest and a switch fade. Takes
-    // the tables from its own cache, else from `prepared` when that holds
-    // hostRate (a copy), else solves them here, which only a host that
-    // changes the rate behind the processing entry's back can cause.
-    void setChainRate(double hostRate, double factor, const PreparedTriodeTables* prepared);
+    // tape stages and equaliser, cathodes at rest and a switch fade. The
+    // triode tables are taken by pointer from `tables` when that set holds
+    // hostRate, else kept from the set the engine has when that one does.
+    // With neither, nothing is solved here: the chain runs bypassed until a
+    // call hands a set for its rate (needsTriodeTables). Never copies tables.
+    void setChainRate(double hostRate, double factor, const PreparedTriodeTables* tables);
     // Starts a switch fade over the current factor's length.
     void startFade() { fadeCounter = fadeSteps(); }
 
@@ -112,23 +105,25 @@ public:
     double amount() const { return characterAmount; }
     double sampleRate() const { return hostRate; }
     double oversampling() const { return factor; }
-    const TriodeStage& tubeDesign() const { return *tube; }
+    // The set the engine reads and the tables of its factor; null until a
+    // set for the chain's rate was handed in.
+    const PreparedTriodeTables* triodeTables() const { return triodeSet; }
+    const TriodeTables* tubeDesign() const { return tube; }
+    bool needsTriodeTables() const { return tube == nullptr; }
     const ChannelState& channel(int k) const { return channels[static_cast<std::size_t>(k)]; }
     std::int32_t fadeRemaining() const { return fadeCounter; }
     std::uint32_t noiseState() const { return tubeNoiseState; }
-    const BiquadSection* equaliserSections() const { return eqSections.data(); }
+    const CharacterEqDesign& equaliserDesign() const { return eqDesign; }
+    const TapeDesign& tapeDesign() const { return tape; }
 
 private:
-    // Host frames per stretch that the chain runs through in one go.
-    static constexpr int runFrames = 16;
+    static constexpr int chunkFrames = 16;
 
     template <typename Lane> void processLanes(SampleRecord* const* records, int frames);
-    template <typename Lane, int count> void processStretch(SampleRecord* const* records, int frames);
-    template <typename Lane, int count, bool tubeOn, bool tapeOn>
+    template <typename Lane, int subSamples> void processChunk(SampleRecord* const* records, int frames);
+    template <typename Lane, int subSamples, bool tubeOn, bool tapeOn>
     void runChain(Lane* samples, const Lane* tubeNoise, SampleRecord* const* records, int frames);
-    template <typename Lane> void fadeOutputs(Lane* samples, int count, int firstChannel);
     double makeupGain(const std::array<double, kMakeupTableSize>& table) const;
-    const TriodeStage& triodeTablesFor(double stageRate, const PreparedTriodeTables* prepared);
     void designEqualiser();
 
     // Settings.
@@ -142,11 +137,10 @@ private:
     double factor = 1.0;       // 1 or 16
 
     // Designs.
-    std::array<TriodeStage, 2> triodeCache; // by stage rate; one per factor once the rate is known
-    const TriodeStage* tube = &triodeCache[0];
-    std::array<BiquadSection, eqSlotsPerChannel * kEngineChannels> eqSections{}; // channel k: 3k .. 3k + 2
-    std::int32_t eqSectionCount = 0;
-    double eqMakeupGain = 1.0;
+    const PreparedTriodeTables* triodeSet = nullptr;
+    const TriodeTables* tube = nullptr;
+    CharacterEqDesign eqDesign;
+    TapeDesign tape;
     std::array<double, kMakeupTableSize> tubeMakeup{};
     std::array<double, kMakeupTableSize> tapeMakeup{};
 

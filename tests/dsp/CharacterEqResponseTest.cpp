@@ -108,19 +108,19 @@ TEST(CharacterEq, TightAtZeroPassesInputWithoutGrowingMemory)
 {
     for (double rate : {hostRate, oversampledRate})
         for (double amount : {0.0, 1e-12, 1e-8}) {
-            BiquadSection eqSections[6];
-            int count = 0;
-            double makeup = 0;
-            applyCharacterEq(designCharacterEq(tight, amount, rate), eqSections, count, makeup);
-            ASSERT_EQ(count, 1);
+            const CharacterEqDesign design = designCharacterEq(tight, amount, rate);
+            CharacterEqMemory channels[2]{};
+            ASSERT_EQ(design.eqSectionCount, 1);
+            const double makeup = design.eqMakeupGain;
             const long samples = static_cast<long>(10 * rate);
             long mismatches = 0;
             double largestMemory = 0;
             for (long n = 0; n < 2 * samples; ++n) {
                 const double x = n < samples ? 1.0 : std::sin(0.01 * n); // 10 s of DC, then 10 s of sine
-                for (BiquadSection* s : {&eqSections[0], &eqSections[3]}) {
-                    mismatches += s->process(x) * makeup != x * makeup;
-                    largestMemory = std::fmax(largestMemory, std::fmax(std::fabs(s->w1), std::fabs(s->w2)));
+                for (CharacterEqMemory& memory : channels) {
+                    mismatches += processBiquad(x, design.sections[0], memory[0]) * makeup != x * makeup;
+                    largestMemory =
+                        std::fmax(largestMemory, std::fmax(std::fabs(memory[0].w1), std::fabs(memory[0].w2)));
                 }
             }
             EXPECT_EQ(mismatches, 0) << amount;
@@ -129,26 +129,27 @@ TEST(CharacterEq, TightAtZeroPassesInputWithoutGrowingMemory)
         }
 }
 
-TEST(CharacterEq, ApplyKeepsFirstChannelMemoryAndCopiesWholeRecords)
+TEST(CharacterEq, RedesignKeepsFirstChannelMemoryAndSharesItWithTheSecond)
 {
-    BiquadSection eq[6];
-    for (int i = 0; i < 6; ++i)
-        eq[i].w1 = eq[i].w2 = i + 1;
-    int count = 0;
-    double makeup = 0;
-    const CharacterEqDesign d = designCharacterEq(fat, 0.7, hostRate);
-    applyCharacterEq(d, eq, count, makeup);
-
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(makeup, d.eqMakeupGain);
-    for (int slot = 0; slot < 2; ++slot) {
-        EXPECT_EQ(eq[slot].coefficients.a1, d.sections[slot].a1);
-        EXPECT_EQ(eq[slot].w1, slot + 1);        // channel 0 keeps its memory
-        EXPECT_EQ(eq[3 + slot].w2, eq[slot].w2); // channel 1 takes it over
-        EXPECT_EQ(eq[3 + slot].coefficients.b1, eq[slot].coefficients.b1);
+    CharacterEqMemory first{}, second{};
+    for (int i = 0; i < eqMaxActiveSections; ++i) {
+        first[i] = {i + 1.0, i + 1.5};
+        second[i] = {i + 10.0, i + 10.5};
     }
-    EXPECT_EQ(eq[2].w1, 3.0); // inactive slots stay as they were
-    EXPECT_EQ(eq[5].w1, 6.0);
+    const CharacterEqMemory firstBefore = first;
+    shareFirstChannelMemory(designCharacterEq(fat, 0.7, hostRate), first, second);
+    for (int slot = 0; slot < 2; ++slot) {
+        EXPECT_EQ(first[slot].w1, firstBefore[slot].w1); // channel 0 keeps its memory
+        EXPECT_EQ(second[slot].w1, first[slot].w1);      // channel 1 takes it over
+        EXPECT_EQ(second[slot].w2, first[slot].w2);
+    }
+
+    // "Bright" has one active section: the second slot stays as it was.
+    second[1] = {7.0, 8.0};
+    shareFirstChannelMemory(designCharacterEq(bright, 0.7, hostRate), first, second);
+    EXPECT_EQ(second[0].w2, first[0].w2);
+    EXPECT_EQ(second[1].w1, 7.0);
+    EXPECT_EQ(second[1].w2, 8.0);
 }
 
 // Host rates below 36 kHz put "Warm"'s 18 kHz corner past Nyquist, where the

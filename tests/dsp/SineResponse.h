@@ -36,22 +36,19 @@ double measureGainDb(Filter&& filter, double frequencyHz, double sampleRate, dou
 
 // A cascade of freshly cleared sections followed by a gain, as a callable.
 struct SectionChain {
-    std::vector<BiquadSection> sections;
+    std::vector<BiquadCoefficients> sections;
+    std::vector<BiquadMemory> memories;
     double gain = 1.0;
 
-    SectionChain(const BiquadCoefficients* coefficients, int count, double outputGain = 1.0) : gain(outputGain)
+    SectionChain(const BiquadCoefficients* coefficients, int count, double outputGain = 1.0)
+        : sections(coefficients, coefficients + count), memories(static_cast<std::size_t>(count)), gain(outputGain)
     {
-        for (int i = 0; i < count; ++i) {
-            BiquadSection section;
-            section.setCoefficients(coefficients[i]);
-            sections.push_back(section);
-        }
     }
 
     double operator()(double x)
     {
-        for (BiquadSection& section : sections)
-            x = section.process(x);
+        for (std::size_t i = 0; i < sections.size(); ++i)
+            x = processBiquad(x, sections[i], memories[i]);
         return gain * x;
     }
 };

@@ -1,3 +1,4 @@
+#include "effect/Parameters.h"
 #include "support/TestHost.h"
 
 #include <array>
@@ -137,9 +138,9 @@ TEST(ParameterValues, OutOfRangeIndicesAreIgnored)
 TEST(ParameterValues, AreStoredUnsnapped)
 {
     HostedEffect host;
-    host.set(1, 0.51f);
-    EXPECT_EQ(host.get(1), 0.51f);
-    EXPECT_EQ(host.display(1), "Flat");
+    host.set(kCharacter, 0.51f);
+    EXPECT_EQ(host.get(kCharacter), 0.51f);
+    EXPECT_EQ(host.display(kCharacter), "Flat");
 }
 
 } // namespace

@@ -58,12 +58,12 @@ void announceBlockSize(HostedEffect& host, VstIntPtr frames)
 // "Default" runs one channel; these tests want both.
 void selectStereo(HostedEffect& host)
 {
-    host.set(6, 1.0f);
+    host.set(kChannels, 1.0f);
 }
 
 void selectMode(HostedEffect& host, int mode)
 {
-    host.set(3, (static_cast<float>(mode) + 0.5f) / 4.0f);
+    host.set(kMode, (static_cast<float>(mode) + 0.5f) / 4.0f);
 }
 
 bool allFinite(const std::vector<float>& samples)
@@ -77,10 +77,10 @@ bool allFinite(const std::vector<float>& samples)
 TEST(Processing, BypassAddsOnlyTheTinyNoiseOffset)
 {
     HostedEffect host;
-    host.set(0, 0.0f); // "Enable" off
+    host.set(kEnable, 0.0f); // "Enable" off
     selectStereo(host);
     selectMode(host, 3);
-    host.set(4, 1.0f);
+    host.set(kDrive, 1.0f);
     Block<double> block(256);
     std::size_t phase = 0;
     for (int call = 0; call < 4; ++call) {
@@ -146,11 +146,11 @@ TEST(Processing, EnableSwitchFadesOverSixtyFourSamplesPerChannelInStereo)
     Block<double> block(1024);
     block.fill(0.5);
     block.run(host); // settles after the first call's fade; held outputs are 0.5
-    host.set(0, 0.0f);
+    host.set(kEnable, 0.0f);
     block.fill(0.25);
     block.run(host, 256); // bypassed: 0.25 passes, the held outputs stay 0.5
     EXPECT_NEAR(block.out[0][0], 0.25, 1e-12);
-    host.set(0, 1.0f);
+    host.set(kEnable, 1.0f);
     block.run(host, 256);
     // One counter for both channels: left takes the odd steps, right the even ones.
     for (std::size_t i = 0; i < 64; ++i) {
@@ -312,35 +312,35 @@ TEST(Processing, ParametersBecomeEngineValuesAtTheNextCall)
     HostedEffect host;
     const ProcessingEngine& engine = instanceOf(host).processor().processingEngine();
     Block<float> block(16);
-    host.set(4, 0.0f);
-    host.set(5, 0.0f);
+    host.set(kDrive, 0.0f);
+    host.set(kLevel, 0.0f);
     block.run(host, 0);
     EXPECT_DOUBLE_EQ(engine.drive(), 1.0);
     EXPECT_NEAR(engine.levelGain(), 0.501187, 1e-6);
-    host.set(4, 1.0f);
-    host.set(5, 1.0f);
+    host.set(kDrive, 1.0f);
+    host.set(kLevel, 1.0f);
     block.run(host, 0);
     EXPECT_NEAR(engine.drive(), 10.0, 1e-12);
     EXPECT_NEAR(engine.levelGain(), 15.848932, 1e-6);
 
     // Amount moves only by steps of at least 0.01.
-    host.set(2, 0.5f);
+    host.set(kAmount, 0.5f);
     block.run(host, 0);
-    host.set(2, 0.505f);
+    host.set(kAmount, 0.505f);
     block.run(host, 0);
     EXPECT_DOUBLE_EQ(engine.amount(), 0.5);
-    host.set(2, 0.52f);
+    host.set(kAmount, 0.52f);
     block.run(host, 0);
     EXPECT_DOUBLE_EQ(engine.amount(), static_cast<double>(0.52f));
 
     // The first call after a rate change moves every stage to the new rate and starts a fade.
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
-    host.set(7, 1.0f);
+    host.set(kOversample, 1.0f);
     block.run(host, 0);
     EXPECT_DOUBLE_EQ(engine.sampleRate(), 96000.0);
     EXPECT_DOUBLE_EQ(engine.oversampling(), 16.0);
-    EXPECT_DOUBLE_EQ(engine.tubeDesign().stageRate, 96000.0 * 16.0);
-    EXPECT_DOUBLE_EQ(engine.channel(1).tape.stageRate, 96000.0 * 16.0);
+    EXPECT_DOUBLE_EQ(engine.tubeDesign()->stageRate(), 96000.0 * 16.0);
+    EXPECT_DOUBLE_EQ(engine.tapeDesign().stageRate, 96000.0 * 16.0);
     EXPECT_EQ(engine.fadeRemaining(), 128 * 16);
 }
 
@@ -356,7 +356,7 @@ TEST(Processing, ResponseCurveFollowsTheCharacter)
         EXPECT_EQ(gain, 0.0);                      // "Flat"
     EXPECT_FALSE(effect.takeResponseCurve(curve)); // taken once
 
-    host.set(1, 4.5f / 6.0f); // "Fat" at amount 0.5: +5 dB near 900 Hz, make-up not included
+    host.set(kCharacter, 4.5f / 6.0f); // "Fat" at amount 0.5: +5 dB near 900 Hz, make-up not included
     block.run(host, 0);
     ASSERT_TRUE(effect.takeResponseCurve(curve));
     const auto loudest = std::max_element(curve.begin(), curve.end());
@@ -369,7 +369,7 @@ TEST(Processing, ScopeFramesAndMetersReachAnOpenEditor)
 {
     HostedEffect host;
     BoosterProcessor& effect = instanceOf(host).processor();
-    host.set(3, 0.3f); // "TUBE"
+    host.set(kMode, 0.3f); // "TUBE"
     EditorDisplay display;
     effect.attachDisplay(&display);
     Block<float> block(256);

@@ -14,27 +14,27 @@ TEST(Programs, EditsLiveInTheProgramTheyWereMadeIn)
 {
     HostedEffect host;
     host.selectProgram(1);
-    host.set(2, 0.3f);
+    host.set(kAmount, 0.3f);
     host.selectProgram(2);
-    EXPECT_FLOAT_EQ(host.get(2), 0.5f);
+    EXPECT_FLOAT_EQ(host.get(kAmount), 0.5f);
     host.selectProgram(1);
-    EXPECT_FLOAT_EQ(host.get(2), 0.3f);
+    EXPECT_FLOAT_EQ(host.get(kAmount), 0.3f);
     // Other values of program 1 are its factory ones.
-    EXPECT_FLOAT_EQ(host.get(1), 2.0f / 3.0f);
-    EXPECT_FLOAT_EQ(host.get(7), 1.0f);
+    EXPECT_FLOAT_EQ(host.get(kCharacter), 2.0f / 3.0f);
+    EXPECT_FLOAT_EQ(host.get(kOversample), 1.0f);
 }
 
 TEST(Programs, SelectingTheCurrentProgramNeitherSavesNorReloads)
 {
     HostedEffect host;
     host.selectProgram(1);
-    host.set(2, 0.3f);
+    host.set(kAmount, 0.3f);
     host.selectProgram(1);
-    EXPECT_FLOAT_EQ(host.get(2), 0.3f);
+    EXPECT_FLOAT_EQ(host.get(kAmount), 0.3f);
     // The edit was not saved by the reselection: a fresh round trip would show it only after leaving.
     host.selectProgram(0);
     host.selectProgram(1);
-    EXPECT_FLOAT_EQ(host.get(2), 0.3f);
+    EXPECT_FLOAT_EQ(host.get(kAmount), 0.3f);
 }
 
 TEST(Programs, ApplyingAProgramMarksAllParametersChangedAndTellsTheHostNothing)
@@ -59,7 +59,7 @@ TEST(Programs, SetParameterMarksOnlyItsOwnBit)
     float* channels[2] = {silence, silence};
     host.effect->processReplacing(host.effect, channels, channels, 4);
     ASSERT_EQ(effect.processor().pendingChanges(), 0u) << "processing left changes untaken";
-    host.set(2, -0.5f);
+    host.set(kAmount, -0.5f);
     EXPECT_EQ(effect.processor().pendingChanges(), 1u << 2);
 }
 
@@ -89,12 +89,12 @@ TEST(Programs, AutomatedChangesReachTheHost)
 {
     HostedEffect host;
     recordedHostCalls().clear();
-    instanceOf(host).setParameterAutomated(4, 0.75f);
+    instanceOf(host).setParameterAutomated(kDrive, 0.75f);
     ASSERT_EQ(recordedHostCalls().size(), 1u);
     EXPECT_EQ(recordedHostCalls()[0].opcode, audioMasterAutomate);
     EXPECT_EQ(recordedHostCalls()[0].index, 4);
     EXPECT_EQ(recordedHostCalls()[0].opt, 0.75f);
-    EXPECT_FLOAT_EQ(host.get(4), 0.75f);
+    EXPECT_FLOAT_EQ(host.get(kDrive), 0.75f);
 }
 
 } // namespace

@@ -90,22 +90,50 @@ TEST(Processing, WritesFramesBeyondTheBlockSize)
         EXPECT_NE(out[static_cast<std::size_t>(i)], -1.0f);
 }
 
-TEST(Processing, NullBuffersAndOddCountsAreSafe)
+// Calls without usable buffers or frames write nothing, yet still take the
+// parameter changes; a missing second channel is the single layout, which
+// writes the first output only.
+TEST(Processing, NullBuffersAndOddCountsWriteNothingButTakeTheParameters)
 {
     HostedEffect host;
-    float data[4] = {};
-    float* channels[2] = {data, nullptr};
+    BoosterProcessor& processor = instanceOf(host).processor();
+    constexpr float untouched = -7.0f;
+    std::vector<float> in(4, 0.25f), out(4, untouched);
+    float* inputs[2] = {in.data(), nullptr};
+    float* outputs[2] = {out.data(), nullptr};
     float* none[2] = {nullptr, nullptr};
+    auto outputsUntouched = [&] {
+        for (float sample : out)
+            if (sample != untouched)
+                return false;
+        return true;
+    };
+
+    host.set(kLevel, 0.5f);
     host.effect->processReplacing(host.effect, nullptr, nullptr, 4);
+    EXPECT_EQ(processor.pendingChanges(), 0u);
+    EXPECT_NEAR(processor.processingEngine().levelGain(), std::pow(10.0, 0.45), 1e-6);
+    host.set(kLevel, 0.2f);
     host.effect->processReplacing(host.effect, none, none, 4);
-    host.effect->processReplacing(host.effect, channels, channels, 4);
-    host.effect->processReplacing(host.effect, channels, channels, 0);
-    host.effect->processReplacing(host.effect, channels, channels, -5);
-    double ddata[4] = {};
-    double* dchannels[2] = {ddata, nullptr};
-    host.effect->processDoubleReplacing(host.effect, dchannels, dchannels, 4);
-    host.effect->processDoubleReplacing(host.effect, nullptr, dchannels, 4);
-    SUCCEED();
+    EXPECT_EQ(processor.pendingChanges(), 0u);
+    host.effect->processReplacing(host.effect, inputs, nullptr, 4);
+    host.effect->processReplacing(host.effect, nullptr, outputs, 4);
+    host.effect->processReplacing(host.effect, inputs, outputs, 0);
+    host.effect->processReplacing(host.effect, inputs, outputs, -5);
+    EXPECT_TRUE(outputsUntouched());
+
+    host.effect->processReplacing(host.effect, inputs, outputs, 4);
+    for (float sample : out)
+        EXPECT_TRUE(sample != untouched && std::isfinite(sample));
+
+    std::vector<double> din(4, 0.25), dout(4, untouched);
+    double* dinputs[2] = {din.data(), nullptr};
+    double* doutputs[2] = {dout.data(), nullptr};
+    host.effect->processDoubleReplacing(host.effect, nullptr, doutputs, 4);
+    host.effect->processDoubleReplacing(host.effect, dinputs, doutputs, -1);
+    EXPECT_EQ(dout, std::vector<double>(4, untouched));
+    host.effect->processDoubleReplacing(host.effect, dinputs, doutputs, 4);
+    EXPECT_NE(dout, std::vector<double>(4, untouched));
 }
 
 } // namespace

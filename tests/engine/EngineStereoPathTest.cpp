@@ -4,6 +4,7 @@
 // settings at the same frames; one runs the reference one sample at a time,
 // the other runs of frames of ragged lengths.
 #include "engine/ProcessingEngine.h"
+#include "support/SharedTriodeTables.h"
 
 #include <gtest/gtest.h>
 
@@ -139,18 +140,18 @@ public:
             EXPECT_TRUE(sameBits("follower slow", stateA.follower.slow, stateB.follower.slow));
             EXPECT_TRUE(sameBits("cathode", stateA.tubeNodes.cathode, stateB.tubeNodes.cathode));
             EXPECT_TRUE(sameBits("plate", stateA.tubeNodes.plate, stateB.tubeNodes.plate));
-            const TapeStage& tapeA = stateA.tape;
-            const TapeStage& tapeB = stateB.tape;
+            const TapeState& tapeA = stateA.tape.state();
+            const TapeState& tapeB = stateB.tape.state();
             EXPECT_TRUE(sameBits("tape envelope", tapeA.envelope, tapeB.envelope));
             EXPECT_TRUE(sameBits("tape counter", tapeA.redesignCounter, tapeB.redesignCounter));
+            EXPECT_TRUE(sameBits("tape peak b0", tapeA.tone.peak.b0, tapeB.tone.peak.b0));
+            EXPECT_TRUE(sameBits("tape shelf b0", tapeA.tone.shelf.b0, tapeB.tone.shelf.b0));
             for (int s = 0; s < 3; ++s) {
-                EXPECT_TRUE(sameBits("tape post w1", tapeA.postFilters[s].w1, tapeB.postFilters[s].w1));
-                EXPECT_TRUE(sameBits("tape post b0", tapeA.postFilters[s].coefficients.b0,
-                                     tapeB.postFilters[s].coefficients.b0));
-                EXPECT_TRUE(sameBits("tape pre w2", tapeA.preFilters[s].w2, tapeB.preFilters[s].w2));
-                EXPECT_TRUE(
-                    sameBits("eq w1", a.equaliserSections()[3 * k + s].w1, b.equaliserSections()[3 * k + s].w1));
+                EXPECT_TRUE(sameBits("tape post w1", tapeA.post[s].w1, tapeB.post[s].w1));
+                EXPECT_TRUE(sameBits("tape pre w2", tapeA.lowEnd[s].w2, tapeB.lowEnd[s].w2));
             }
+            for (int s = 0; s < eqMaxActiveSections; ++s)
+                EXPECT_TRUE(sameBits("eq w1", stateA.eqMemory[s].w1, stateB.eqMemory[s].w1));
         }
     }
 
@@ -184,8 +185,8 @@ protected:
             engine.setLevel(1.4);
             engine.setEnabled(true);
             engine.setMode(mode);
-            engine.setCharacter(4, 0.7);                   // "Fat": two active sections
-            engine.setChainRate(44100.0, factor, nullptr); // starts a fade
+            engine.setCharacter(4, 0.7);                                        // "Fat": two active sections
+            engine.setChainRate(44100.0, factor, &sharedTriodeTables(44100.0)); // starts a fade
         });
     }
 
@@ -256,7 +257,7 @@ TEST_P(EngineStereoPath, ParameterChangesBetweenBlocksMatchTheScalarPath)
     engines.configure([this](ProcessingEngine& engine) {
         engine.setCharacter(0, 0.4);
         engine.setDrive(7.25);
-        engine.setChainRate(48000.0, factor, nullptr);
+        engine.setChainRate(48000.0, factor, &sharedTriodeTables(48000.0));
     });
     ASSERT_TRUE(engines.stereo(600, 0.3));
     engines.expectSameState();
@@ -267,7 +268,7 @@ TEST_P(EngineStereoPath, LimiterSilenceAndToneRedesignsMatchTheScalarPath)
     // Lane 0's redesign clock runs ahead of lane 1's, so the two lanes
     // redesign their tone sections on different frames.
     engines.mono(101, 0.3);
-    const double initialShelf = engines.paired->channel(0).tape.postFilters[2].coefficients.b0;
+    const double initialShelf = engines.paired->channel(0).tape.state().tone.shelf.b0;
 
     // Loud enough that the followers' mean rises above full scale.
     ASSERT_TRUE(engines.stereo(3000, 4.0));
@@ -277,7 +278,7 @@ TEST_P(EngineStereoPath, LimiterSilenceAndToneRedesignsMatchTheScalarPath)
     ASSERT_TRUE(engines.stereo(800, 0.0));
     ASSERT_TRUE(engines.stereo(1500, 0.2));
     if (tapeInPath(mode)) {
-        EXPECT_NE(engines.paired->channel(0).tape.postFilters[2].coefficients.b0, initialShelf);
+        EXPECT_NE(engines.paired->channel(0).tape.state().tone.shelf.b0, initialShelf);
     }
     engines.expectSameState();
 }

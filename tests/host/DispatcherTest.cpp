@@ -1,3 +1,4 @@
+#include "effect/Parameters.h"
 #include "support/TestHost.h"
 
 #include <cmath>
@@ -90,7 +91,7 @@ TEST(Dispatcher, UnknownDeprecatedAndDefaultOpcodesAnswerZero)
     EXPECT_EQ(host.dispatch(effGetProgramNameIndexed, 0, 0, buffer), 0);
     EXPECT_STREQ(buffer, "untouched");
     // None of it changed the parameters.
-    EXPECT_FLOAT_EQ(host.get(2), 0.5f);
+    EXPECT_FLOAT_EQ(host.get(kAmount), 0.5f);
 }
 
 TEST(Dispatcher, SpeakerArrangementRequestWritesNullIntoBothLocations)

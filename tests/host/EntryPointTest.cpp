@@ -1,3 +1,4 @@
+#include "effect/Parameters.h"
 #include "support/TestHost.h"
 
 #include <cstdint>
@@ -57,18 +58,18 @@ TEST(EntryPoint, InstancesAreIndependent)
     HostedEffect first;
     HostedEffect second;
     ASSERT_NE(first.effect, second.effect);
-    first.set(2, 0.9f);
+    first.set(kAmount, 0.9f);
     first.selectProgram(3);
     char name[] = "Mine";
     first.dispatch(effSetProgramName, 0, 0, name);
 
     EXPECT_EQ(second.dispatch(effGetProgram), 0);
-    EXPECT_FLOAT_EQ(second.get(2), 0.5f);
+    EXPECT_FLOAT_EQ(second.get(kAmount), 0.5f);
     second.selectProgram(3);
     EXPECT_EQ(second.text(effGetProgramName), "Presence drive");
     EXPECT_EQ(first.text(effGetProgramName), "Mine");
     second.selectProgram(0);
-    EXPECT_FLOAT_EQ(second.get(2), 0.5f);
+    EXPECT_FLOAT_EQ(second.get(kAmount), 0.5f);
 }
 
 TEST(EntryPoint, CloseAnswersOneAndManyInstancesComeAndGo)

@@ -8,6 +8,7 @@ namespace {
 
 thread_local long threadAllocations = 0;
 thread_local long threadFrees = 0;
+thread_local std::size_t threadFailureSize = 0; // 0: no allocation fails
 
 // One per thread that ever allocated, made with malloc and kept on a list for
 // the life of the process, so a block can count back to its thread's ledger
@@ -47,7 +48,7 @@ static_assert(sizeof(BlockHeader) <= kHeader, "block header");
 
 void* allocate(std::size_t size, bool throwing)
 {
-    void* block = std::malloc(size + kHeader);
+    void* block = threadFailureSize != 0 && size > threadFailureSize ? nullptr : std::malloc(size + kHeader);
     if (!block) {
         if (throwing)
             throw std::bad_alloc();
@@ -80,6 +81,11 @@ namespace allocation {
 ThreadCounts thisThread()
 {
     return {threadAllocations, threadFrees};
+}
+
+void failAllocationsAbove(std::size_t bytes)
+{
+    threadFailureSize = bytes;
 }
 
 void markThisThread()

@@ -16,6 +16,10 @@ struct ThreadCounts {
 
 ThreadCounts thisThread();
 
+// From now on the calling thread's allocations of more than `bytes` fail as
+// if memory ran out; 0 ends that.
+void failAllocationsAbove(std::size_t bytes);
+
 // Starts a new count of the calling thread's live bytes.
 void markThisThread();
 // Bytes the calling thread allocated since its last mark and nobody freed yet.

@@ -1,4 +1,5 @@
 // The ways hosts are known to drive plug-ins, in and out of order.
+#include "effect/Parameters.h"
 #include "host/AudioEffect.h"
 #include "reliability/AllocationCounter.h"
 #include "support/TestHost.h"
@@ -87,11 +88,11 @@ TEST(HostLifecycle, ProgramSelectionsOutOfRangeChangeNothing)
 {
     HostedEffect host;
     host.selectProgram(3);
-    host.set(2, 0.123f);
+    host.set(kAmount, 0.123f);
     for (VstIntPtr program : {VstIntPtr{-1}, VstIntPtr{16}, VstIntPtr{1} << 30}) {
         host.selectProgram(program);
         EXPECT_EQ(host.dispatch(effGetProgram), 3);
-        EXPECT_FLOAT_EQ(host.get(2), 0.123f);
+        EXPECT_FLOAT_EQ(host.get(kAmount), 0.123f);
     }
 }
 

@@ -1,4 +1,5 @@
 // Hostile parameter values, seeded so that a failure can be replayed.
+#include "effect/Parameters.h"
 #include "support/TestHost.h"
 
 #include <cmath>
@@ -12,7 +13,7 @@ namespace {
 TEST(ParameterFuzz, AnyValueIsStoredWithinTheUnitRangeAndDisplaysFitTheirField)
 {
     HostedEffect host;
-    host.set(6, 1.0f);
+    host.set(kChannels, 1.0f);
     host.dispatch(effSetBlockSize, 0, 64);
     std::vector<float> left(64, 0.2f), right(64, -0.2f), outLeft(64), outRight(64);
     float* inputs[2] = {left.data(), right.data()};

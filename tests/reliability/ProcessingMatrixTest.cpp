@@ -1,5 +1,6 @@
 // Every rate, block size, precision, mode and buffer arrangement a host may
 // use: no NaN, infinity or subnormal ever leaves the plug-in.
+#include "effect/Parameters.h"
 #include "support/TestHost.h"
 
 #include <cmath>
@@ -31,10 +32,10 @@ std::string runConfiguration(float rate, VstInt32 blockSize, int mode, bool over
     host.dispatch(effSetSampleRate, 0, 0, nullptr, rate);
     host.dispatch(effSetBlockSize, 0, blockSize);
     host.dispatch(effMainsChanged, 0, 1);
-    host.set(6, 1.0f); // stereo
-    host.set(3, (static_cast<float>(mode) + 0.5f) / 4.0f);
-    host.set(7, oversample ? 1.0f : 0.0f);
-    host.set(4, 0.8f);
+    host.set(kChannels, 1.0f); // stereo
+    host.set(kMode, (static_cast<float>(mode) + 0.5f) / 4.0f);
+    host.set(kOversample, oversample ? 1.0f : 0.0f);
+    host.set(kDrive, 0.8f);
 
     // A twin processes the same input in place (inputs equal outputs).
     HostedEffect twin;
@@ -113,7 +114,7 @@ TEST(BadSignal, ASecondOfGarbageThenMusicComesOutFiniteAtOnce)
     for (int program : {0, 1, 2, 5}) {
         HostedEffect host;
         host.selectProgram(program);
-        host.set(6, 1.0f);
+        host.set(kChannels, 1.0f);
         host.dispatch(effSetBlockSize, 0, 441);
         std::vector<float> left(441), right(441), outLeft(441), outRight(441);
         float* inputs[2] = {left.data(), right.data()};
@@ -143,7 +144,7 @@ TEST(BadSignal, SubnormalInputGivesNoSubnormalOutput)
 {
     HostedEffect host;
     host.selectProgram(1);
-    host.set(6, 1.0f);
+    host.set(kChannels, 1.0f);
     host.dispatch(effSetBlockSize, 0, 512);
     std::vector<float> left(512), right(512), outLeft(512), outRight(512);
     float* inputs[2] = {left.data(), right.data()};

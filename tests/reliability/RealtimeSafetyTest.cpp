@@ -46,11 +46,11 @@ TEST(RealtimeSafety, NoHeapTrafficOnTheAudioThreadAfterTheFirstCall)
             for (float oversample : {0.0f, 1.0f})
                 for (int mode = 0; mode < 4; ++mode)
                     for (float character : {0.0f, 0.4f, 0.7f, 1.0f}) {
-                        host.set(6, channels);
-                        host.set(7, oversample);
-                        host.set(3, (static_cast<float>(mode) + 0.5f) / 4.0f);
-                        host.set(1, character);
-                        host.set(0, mode == 0 && character == 0.0f ? 0.0f : 1.0f);
+                        host.set(kChannels, channels);
+                        host.set(kOversample, oversample);
+                        host.set(kMode, (static_cast<float>(mode) + 0.5f) / 4.0f);
+                        host.set(kCharacter, character);
+                        host.set(kEnable, mode == 0 && character == 0.0f ? 0.0f : 1.0f);
                         processLayouts(host.effect, floats);
                         processLayouts(host.effect, doubles);
                     }

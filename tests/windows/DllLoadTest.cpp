@@ -1,4 +1,5 @@
 // Loads the built plug-in DLL exactly as a Windows host does.
+#include "effect/Parameters.h"
 #include "host/VstAbi.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +81,7 @@ TEST_F(LoadedDll, TwoInstancesThroughTheRecord)
         EXPECT_EQ(effect->dispatcher(effect, effGetVstVersion, 0, 0, nullptr, 0.0f), 2400);
         EXPECT_EQ(textOf(effect, effGetEffectName), "Grindlemark");
         EXPECT_EQ(textOf(effect, effGetProductString), "OVK Grindlemark");
-        EXPECT_EQ(textOf(effect, effGetParamName, 1), "Characte");
+        EXPECT_EQ(textOf(effect, effGetParamName, kCharacter), "Characte");
         effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
         effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 48000.0f);
         effect->dispatcher(effect, effSetBlockSize, 0, 64, nullptr, 0.0f);
