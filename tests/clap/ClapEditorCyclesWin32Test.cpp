@@ -10,21 +10,10 @@
 
 namespace {
 
-LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 TEST_F(ClapTest, TwentyEditorCyclesWhileAudioRunsLeaveNothingBehind)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = frameProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "ClapEditorCyclesFrame";
-    RegisterClassA(&windowClass);
-    HWND frame = CreateWindowExA(0, "ClapEditorCyclesFrame", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 340,
-                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND frame = createHostFrame("ClapEditorCyclesFrame");
     ASSERT_NE(frame, nullptr);
     auto run = [&](int cycles) {
         const auto session = processing({}, 64);
@@ -53,8 +42,7 @@ TEST_F(ClapTest, TwentyEditorCyclesWhileAudioRunsLeaveNothingBehind)
     run(20);
     EXPECT_TRUE(threadsNotIn(threadsBefore).empty());
     EXPECT_EQ(windowCount(), windowsBefore);
-    DestroyWindow(frame);
-    UnregisterClassA("ClapEditorCyclesFrame", GetModuleHandleA(nullptr));
+    destroyHostFrame(frame, "ClapEditorCyclesFrame");
     CoUninitialize();
 }
 

@@ -61,3 +61,27 @@ inline void pump()
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageA(&message);
 }
+
+inline LRESULT CALLBACK hostFrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// A visible top-level window standing in for a host's editor frame, under a
+// class of the caller's name; null when it cannot be made.
+inline HWND createHostFrame(const char* className)
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = hostFrameProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, className, "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 340, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+}
+
+inline void destroyHostFrame(HWND frame, const char* className)
+{
+    DestroyWindow(frame);
+    UnregisterClassA(className, GetModuleHandleA(nullptr));
+}

@@ -23,33 +23,41 @@ namespace {
 
 void printUsage()
 {
-    std::fprintf(stderr,
-                 "usage: grindlemark-host [--plugin FILE] --info\n"
-                 "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
-                 "       grindlemark-host [--plugin FILE] render -o DIR [IN.wav]... [options]\n"
-                 "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
-                 "                        [--silent] [--screenshot FILE.png [--after MS]]\n"
-                 "\n"
-                 "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
-                 "  --info              print identity, parameters and programs\n"
-                 "  render              run IN.wav (default: a built-in guitar phrase) through the plug-in;\n"
-                 "                      the output's type follows its extension (.wav, .flac, .aiff, .ogg, ...)\n"
-                 "    -o DIR            render every input with every program into DIR, in parallel\n"
-                 "    --program N|NAME  factory program by number (0-15) or name (repeatable with -o)\n"
-                 "    --all-programs    every program (with -o)\n"
-                 "    --set NAME=VALUE  parameter by name, value as displayed (Mode=tape, Level=-3dB,\n"
-                 "                      Oversample=16x) or normalised with a trailing n (Drive=0.7n)\n"
-                 "    -j N              jobs at once (default: one per core)\n"
-                 "    --type EXT        extension of the outputs with -o (default: the input's)\n"
-                 "    --block N         block size in frames (default 512)\n"
-                 "    --double          process in double precision\n"
-                 "    --rate HZ         sample rate of the built-in phrase (11025 to 192000, default 44100)\n"
-                 "    --float           write 32-bit float samples instead of the input's encoding\n"
-                 "    --quiet           no progress display\n"
-                 "  --editor            open the plug-in's editor with the built-in phrase playing\n"
-                 "    --silent          no audio: the displays stay at rest\n"
-                 "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
-                 pluginFileName());
+    std::printf("usage: grindlemark-host [--plugin FILE] --info\n"
+                "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
+                "       grindlemark-host [--plugin FILE] render -o DIR [IN.wav]... [options]\n"
+                "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
+                "                        [--silent] [--screenshot FILE.png [--after MS]]\n"
+                "\n"
+                "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
+                "  --info              print identity, parameters and programs\n"
+                "  render              run IN.wav (default: a built-in guitar phrase) through the plug-in;\n"
+                "                      the output's type follows its extension (.wav, .flac, .aiff, .ogg, ...)\n"
+                "    -o DIR            render every input with every program into DIR, in parallel\n"
+                "    --program N|NAME  factory program by number (0-15) or name (repeatable with -o)\n"
+                "    --all-programs    every program (with -o)\n"
+                "    --set NAME=VALUE  parameter by name, value as displayed (Mode=tape, Level=-3dB,\n"
+                "                      Oversample=16x) or normalised with a trailing n (Drive=0.7n)\n"
+                "    -j N              jobs at once (default: one per core)\n"
+                "    --type EXT        extension of the outputs with -o (default: the input's)\n"
+                "    --block N         block size in frames (default 512)\n"
+                "    --double          process in double precision\n"
+                "    --rate HZ         sample rate of the built-in phrase (11025 to 192000, default 44100)\n"
+                "    --float           write 32-bit float samples instead of the input's encoding\n"
+                "    --raw             the plug-in's stream as it comes: no pre-roll of silence before the\n"
+                "                      take, no delay taken off (by default outputs line up with their inputs)\n"
+                "    --quiet           no progress display\n"
+                "  --editor            open the plug-in's editor with the built-in phrase playing\n"
+                "    --silent          no audio: the displays stay at rest\n"
+                "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
+                pluginFileName());
+}
+
+// A bare file name means the file in the current folder, as on any command
+// line; the loader would otherwise search the system's library folders.
+std::string pluginPathFromArgument(const std::string& argument)
+{
+    return argument.find_first_of("/\\") == std::string::npos ? "./" + argument : argument;
 }
 
 int printInfo(PluginInstance& plugin)
@@ -110,7 +118,7 @@ int main(int argc, char** argv)
             if (rendering) {
                 renderArgs.push_back(args[i]);
             } else if (args[i] == "--plugin") {
-                pluginPath = value();
+                pluginPath = pluginPathFromArgument(value());
             } else if (args[i] == "--info") {
                 info = true;
             } else if (args[i] == "render") {
