@@ -102,6 +102,11 @@ def main():
             for arch, machine in (("x86", 0x14C), ("x64", 0x8664)):
                 name = f"{arch}/Grindlemark.clap"
                 check_dll(name, archive.read(name), machine, version, problems, CLAP_EXPORTS)
+                strings = version_strings(pefile.PE(data=archive.read(name)))
+                if "CLAP" not in strings.get("FileDescription", "") or \
+                        strings.get("OriginalFilename") != "Grindlemark.clap":
+                    problems.append(f"{name}: version resource describes {strings.get('OriginalFilename')!r}, "
+                                    f"{strings.get('FileDescription')!r}")
             check_texts(zip_path, {n: archive.read(n).decode() for n in ("README.md", "INSTALL.txt")}, problems,
                         "windows")
 
