@@ -102,6 +102,14 @@ void copyText(const std::string& source, char* text, std::uint32_t size)
     std::snprintf(text, size, "%s", source.c_str());
 }
 
+// A plain value from the host within the parameter's range; CLAP reads a
+// stepped one by truncation.
+double hostUnits(const FormatParameter& parameter, double value)
+{
+    const double units = std::clamp(value, parameter.displayMin, parameter.displayMax);
+    return parameter.stepCount > 0 ? std::trunc(units) : units;
+}
+
 // The program a value of the program parameter selects; -1 for none.
 int programOfValue(double value)
 {
@@ -560,7 +568,7 @@ void ClapBooster::applyEvent(const clap_event_header_t& event)
         return;
     const int index = static_cast<int>(change.param_id);
     const FormatParameter& parameter = formatParameters()[change.param_id];
-    const double units = std::clamp(change.value, parameter.displayMin, parameter.displayMax);
+    const double units = hostUnits(parameter, change.value);
     setValue(index, valueOfDisplayUnits(index, units));
 }
 
@@ -693,7 +701,7 @@ bool ClapBooster::valueToText(clap_id id, double value, char* text, std::uint32_
     if (id >= static_cast<clap_id>(kNumParameters))
         return false;
     const FormatParameter& parameter = formatParameters()[id];
-    const double units = std::clamp(value, parameter.displayMin, parameter.displayMax);
+    const double units = hostUnits(parameter, value);
     const int index = static_cast<int>(id);
     copyText(parameterTextWithUnit(index, valueOfDisplayUnits(index, units)), text, size);
     return true;

@@ -70,6 +70,7 @@ TEST_F(ClapTest, EveryTextIsTheVst2TextWithItsUnitAndReadsBackToItself)
     EXPECT_FALSE(session->textValue(kLevel, "30 dB"));
     // Out of range and not a number: clamped, or refused, never garbage.
     EXPECT_EQ(session->valueText(kLevel, 100.0), "24.00 dB");
+    EXPECT_EQ(session->valueText(kMode, 2.7), "TAPE"); // a stepped value is truncated
     EXPECT_FALSE(session->valueText(kLevel, std::nan("")));
     EXPECT_FALSE(session->valueText(1234, 0.0));
 }
