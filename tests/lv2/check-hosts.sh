@@ -1,8 +1,9 @@
 # The LV2 bundle in real hosts. Sourced by scripts/test, which provides pass,
 # fail, desktop_libs, the built linux-x64 folder and a virtual display: the validator, jalv
 # on a JACK server with the dummy driver (a preset loaded, its latency
-# reported, audio through it), and jalv.gtk3 showing the editor, pictured
-# against the VST2 editor at rest. Every host run has a time limit.
+# reported, audio through it), jalv.gtk3 showing the editor, pictured
+# against the VST2 editor at rest, and Ardour rendering through it beside the
+# VST2 file. Every host run has a time limit.
 
 lv2_folder=build/linux-x64
 lv2_out=build/lv2-hosts
@@ -118,6 +119,27 @@ print(max((abs(v) for v in a), default=0))' "$lv2_out/jalv-out.wav" 2> /dev/null
     fail "jalv.gtk3 editor against the VST2 editor ($lv2_out/jalv-editor*.png, $lv2_out/jalv-gtk3.log): $lv2_result"
   fi
 fi
+# ---- Ardour: the LV2 beside the VST2 file in one session ----
+# "Fat overdrive" loaded and Drive set in each format's terms (LV2: the
+# preset by name, Drive in dB; VST2: program 1, Drive normalised), the two
+# plug-ins starting in the same process cycle, so their outputs compare
+# sample for sample. What is left is at the last bit of a few samples: Ardour
+# runs an LV2 plug-in once on silence when it loads it (to read its latency
+# port), before the preset; the VST2 one is spared that run.
+if command -v ardour7-lua > /dev/null; then
+  if tests/hosts/ardour-render lv2 "$lv2_folder/Grindlemark.lv2" "$lv2_out/ardour.wav" "Fat overdrive" "4=16" \
+       --beside vst2 "$lv2_folder/Grindlemark.so" 1 "4=0.8" > "$lv2_out/ardour.log" 2>&1 &&
+     grep -q "preset Fat overdrive (urn:ovk:grindlemark#program1)" "$lv2_out/ardour.log" &&
+     lv2_result=$(tests/hosts/compare-renders --channels "$lv2_out/ardour.wav" --tolerance-db -130 2>&1); then
+    pass "Ardour 7 renders \"Fat overdrive\" with Drive set through the LV2 bundle as through the VST2 file: $lv2_result"
+  else
+    fail "Ardour 7 render through the LV2 bundle beside the VST2 file: ${lv2_result:-see $lv2_out/ardour.log}"
+    tail -n 3 "$lv2_out/ardour.log"
+  fi
+else
+  fail "Ardour 7 is not installed (scripts/setup installs it)"
+fi
+
 # The server goes with the run, hard if it does not stop within 10 s.
 kill "$lv2_jack_pid" 2> /dev/null
 for _ in $(seq 1 40); do kill -0 "$lv2_jack_pid" 2> /dev/null || break; sleep 0.25; done
