@@ -131,7 +131,7 @@ void BoosterProcessor::setProgramName(const char* name)
 
 int BoosterProcessor::latencyFrames()
 {
-    return oversamplingFactorOf(getParameter(kOversample)) > 1.0 ? Oversampler::roundTripLatencyFrames : 0;
+    return oversamplingFactorOf(getParameter(kOversample)) > 1.0 ? Oversampler::latencyFrames : 0;
 }
 
 std::uint32_t BoosterProcessor::scopeIntervalFor(float rate) const

@@ -37,10 +37,6 @@ public:
     static constexpr int firLength = 80;
     static constexpr int firPhases = 8;                        // 2x -> 16x
     static constexpr int tapsPerPhase = firLength / firPhases; // 10
-    // An interpolator followed by a decimator puts an impulse's peak this
-    // many host samples late: the latency a plug-in reports while it
-    // oversamples (the chain between them adds none).
-    static constexpr int roundTripLatencyFrames = 9;
 
     // Half-band all-pass coefficients. Even entries form branch A, odd
     // entries branch B; section m of a branch uses entry 2m (A) or 2m + 1 (B).

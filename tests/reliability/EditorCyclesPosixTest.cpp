@@ -3,34 +3,10 @@
 // where they started.
 #include "reliability/AllocationCounter.h"
 #include "support/BackgroundAudio.h"
+#include "support/LeakProbesPosix.h"
 #include "support/X11HostWindow.h"
 
-#include <filesystem>
-#include <set>
-#include <string>
-#include <vector>
-
 namespace {
-
-// Open descriptors or threads by number. What other tests left running may
-// close or end at any time, so the check is that nothing appeared, not that
-// the count held.
-std::set<std::string> entriesIn(const char* folder)
-{
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
-std::vector<std::string> entriesAdded(const char* folder, const std::set<std::string>& before)
-{
-    std::vector<std::string> added;
-    for (const std::string& name : entriesIn(folder))
-        if (!before.count(name))
-            added.push_back(name);
-    return added;
-}
 
 TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
 {

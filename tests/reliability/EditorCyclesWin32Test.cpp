@@ -3,6 +3,7 @@
 #include "host/BoosterEffect.h"
 #include "reliability/AllocationCounter.h"
 #include "support/BackgroundAudio.h"
+#include "support/LeakProbesWin32.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>
@@ -15,74 +16,10 @@
 
 namespace {
 
-LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-// The process's threads by id. Threads other tests left behind may end at any
-// time, so the check is that no thread appeared, not that the count held.
-std::set<DWORD> threadIds()
-{
-    std::set<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ids.insert(entry.th32ThreadID);
-    CloseHandle(snapshot);
-    return ids;
-}
-
-std::vector<DWORD> threadsNotIn(const std::set<DWORD>& before)
-{
-    std::vector<DWORD> added;
-    for (DWORD id : threadIds())
-        if (!before.count(id))
-            added.push_back(id);
-    return added;
-}
-
-// Windows of this thread, children included. Enumeration callbacks are
-// stdcall on 32-bit Windows: named functions, not lambdas.
-BOOL CALLBACK countChild(HWND, LPARAM total)
-{
-    ++*reinterpret_cast<int*>(total);
-    return TRUE;
-}
-
-BOOL CALLBACK countWindowAndChildren(HWND window, LPARAM total)
-{
-    ++*reinterpret_cast<int*>(total);
-    EnumChildWindows(window, countChild, total);
-    return TRUE;
-}
-
-int windowCount()
-{
-    int count = 0;
-    EnumThreadWindows(GetCurrentThreadId(), countWindowAndChildren, reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
-void pump()
-{
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&message);
-}
-
 TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = frameProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "EditorCyclesFrame";
-    RegisterClassA(&windowClass);
-    HWND frame = CreateWindowExA(0, "EditorCyclesFrame", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 340,
-                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND frame = createHostFrame("EditorCyclesFrame");
     ASSERT_NE(frame, nullptr);
 
     auto run = [&](int cycles) {
@@ -128,8 +65,7 @@ TEST(EditorCycles, HundredOpenCloseCyclesWhileAudioRunsLeaveNothingBehind)
     RecordProperty("userObjects", static_cast<int>(userBefore));
     RecordProperty("gdiObjects", static_cast<int>(gdiBefore));
 
-    DestroyWindow(frame);
-    UnregisterClassA("EditorCyclesFrame", GetModuleHandleA(nullptr));
+    destroyHostFrame(frame, "EditorCyclesFrame");
     CoUninitialize();
 }
 

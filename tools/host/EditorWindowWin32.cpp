@@ -12,6 +12,9 @@ namespace {
 
 constexpr char kHostClassName[] = "GrindlemarkHostWindow";
 constexpr UINT_PTR kScreenshotTimer = 1;
+// The host's idle calls, which plug-ins pumped by their host (CLAP timers and
+// callbacks, effEditIdle) run on; about 60 a second.
+constexpr UINT_PTR kIdleTimer = 2;
 
 struct HostWindowState {
     const EditorOptions* options = nullptr;
@@ -86,6 +89,8 @@ LRESULT CALLBACK hostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     auto* state = reinterpret_cast<HostWindowState*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     switch (message) {
     case WM_TIMER:
+        if (wParam == kIdleTimer && state && state->editorOpen)
+            state->plugin->idleEditor();
         if (wParam == kScreenshotTimer && state) {
             KillTimer(hwnd, kScreenshotTimer);
             state->screenshotFailed = !captureWindow(hwnd, state->options->screenshotPath);
@@ -149,6 +154,7 @@ int runEditor(PluginInstance& plugin, const EditorOptions& options)
     state.editorOpen = true;
     ShowWindow(hostWindow, SW_SHOW);
     UpdateWindow(hostWindow);
+    SetTimer(hostWindow, kIdleTimer, 16, nullptr);
     if (!options.screenshotPath.empty())
         SetTimer(hostWindow, kScreenshotTimer, static_cast<UINT>(options.screenshotAfterMs), nullptr);
 

@@ -54,6 +54,9 @@ public:
     virtual ~PluginModule() = default;
     // A new instance, or null with the reason in error.
     virtual std::unique_ptr<PluginInstance> instantiate(std::string& error) = 0;
+    // Breaches of the format's rules seen so far, by the plug-in or by the
+    // tool's own use of it, for formats whose host side checks them.
+    virtual std::vector<std::string> protocolFaults() const { return {}; }
 };
 
 // Loads a plug-in by its path, choosing the format by the name: a ".vst3"

@@ -46,7 +46,10 @@ int findParameter(PluginInstance& plugin, const std::string& wanted)
         if (name.size() == 8 && wanted.size() > 8 && strncasecmp(name.c_str(), wanted.c_str(), 8) == 0)
             return i;
     }
-    throw CommandError(kUsage, "no parameter is called \"" + wanted + "\"");
+    std::string names;
+    for (int i = 0; i < plugin.parameterCount(); ++i)
+        names += (i ? ", " : "") + plugin.parameterName(i);
+    throw CommandError(kUsage, "no parameter is called \"" + wanted + "\"; the parameters are " + names);
 }
 
 float parameterValueFromText(PluginInstance& plugin, int index, const std::string& original)

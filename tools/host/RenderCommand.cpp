@@ -36,6 +36,37 @@ std::string programPart(PluginInstance& plugin, int program)
     return "-" + std::to_string(program) + (name.empty() ? "" : "-" + name);
 }
 
+// Every output against every input, as files, not names (a link to an input
+// is that input): one job's output must never replace what another job, or
+// the same one, reads. Refuses the whole run before anything is written.
+void refuseOutputsOverInputs(const std::vector<RenderJob>& jobs)
+{
+    std::set<std::string> inputs;
+    for (const RenderJob& job : jobs)
+        if (!job.inputPath.empty())
+            inputs.insert(job.inputPath);
+    std::vector<std::string> clashes;
+    for (const RenderJob& job : jobs) {
+        std::error_code failure;
+        if (!fs::exists(job.outputPath, failure))
+            continue;
+        for (const std::string& input : inputs) {
+            if (fs::equivalent(job.outputPath, input, failure) && !failure)
+                clashes.push_back(job.outputPath +
+                                  (job.outputPath == input ? "" : " (the same file as " + input + ")"));
+        }
+    }
+    if (clashes.empty())
+        return;
+    if (jobs.size() == 1)
+        throw CommandError(kFailed, "will not write " + clashes[0] + " over its own input");
+    std::string names;
+    for (const std::string& clash : clashes)
+        names += "\n  " + clash;
+    throw CommandError(kFailed, "will not write over inputs of this batch, so nothing was rendered:" + names +
+                                    "\n(render into another folder, or keep earlier results out of the inputs)");
+}
+
 } // namespace
 
 RenderCommand parseRender(const std::vector<std::string>& args)
@@ -85,6 +116,8 @@ RenderCommand parseRender(const std::vector<std::string>& args)
             command.floatOutput = true;
         } else if (arg == "--quiet") {
             command.quiet = true;
+        } else if (arg == "--raw") {
+            command.raw = true;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             throw CommandError(kUsage, "unknown option " + arg);
         } else {
@@ -134,10 +167,6 @@ int render(PluginModule& module, const RenderCommand& command)
                         command.outputPath,
                         {programs[0], values.values}});
     } else {
-        std::error_code failure;
-        fs::create_directories(command.outputFolder, failure);
-        if (!fs::is_directory(command.outputFolder))
-            throw CommandError(kFailed, "cannot make the folder " + command.outputFolder);
         const std::vector<std::string> inputs =
             command.inputPaths.empty() ? std::vector<std::string>{""} : command.inputPaths;
         std::set<std::string> outputs;
@@ -155,6 +184,13 @@ int render(PluginModule& module, const RenderCommand& command)
             }
         }
     }
+    refuseOutputsOverInputs(jobs);
+    if (!command.outputFolder.empty()) {
+        std::error_code failure;
+        fs::create_directories(command.outputFolder, failure);
+        if (!fs::is_directory(command.outputFolder))
+            throw CommandError(kFailed, "cannot make the folder " + command.outputFolder);
+    }
 
     BatchOptions options;
     options.threads = static_cast<int>(command.threads);
@@ -163,5 +199,6 @@ int render(PluginModule& module, const RenderCommand& command)
     options.floatOutput = command.floatOutput;
     options.phraseRate = command.rate > 0.0 ? command.rate : 44100.0;
     options.quiet = command.quiet;
+    options.raw = command.raw;
     return runRenderJobs(module, jobs, options);
 }

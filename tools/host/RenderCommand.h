@@ -21,6 +21,7 @@ struct RenderCommand {
     double rate = 0.0;
     bool floatOutput = false;
     bool quiet = false;
+    bool raw = false; // the plug-in's stream as it comes, unaligned
     long threads = 0; // 0: one per core
 };
 

@@ -23,6 +23,8 @@ struct BatchOptions {
     bool floatOutput = false;
     double phraseRate = 44100.0;
     bool quiet = false;
+    // The plug-in's stream as it comes: no pre-roll, no delay taken off.
+    bool raw = false;
 };
 
 // The sample rates the plug-in runs at; it keeps its previous rate when asked
@@ -30,7 +32,10 @@ struct BatchOptions {
 constexpr double kLowestSampleRate = 11025.0;
 constexpr double kHighestSampleRate = 192000.0;
 
-// Runs every job, prints one summary line per job (and the batch's totals when
-// there is more than one job) and reports failed jobs on stderr. Returns the
-// exit status: 0, or kFailed when any job failed.
+// Runs every job, prints one summary line per job with what the listener
+// should know about it (clipping, a channel left out, an input cut short), a
+// line on how the takes were lined up, the batch's totals when there is more
+// than one job, and reports failed jobs on stderr. Returns the exit status:
+// 0, or kFailed when any job failed. Interrupted (SIGINT, SIGTERM, SIGHUP),
+// it removes the temporary files of unfinished jobs and ends by the signal.
 int runRenderJobs(PluginModule& module, const std::vector<RenderJob>& jobs, const BatchOptions& options);

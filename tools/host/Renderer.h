@@ -62,6 +62,14 @@ private:
 struct RenderOptions {
     int blockSize = 512;
     bool doublePrecision = false;
+    // Frames of silence the plug-in runs on before the take, their output
+    // dropped: its start-up fade and settling are over by the take's first
+    // frame.
+    std::int64_t preRollFrames = 0;
+    // The plug-in's delay: that many more frames are dropped at the start and
+    // the take is followed by as many frames of silence, so that output frame
+    // n lines up with input frame n and the output keeps the take's length.
+    std::int64_t delayFrames = 0;
     // Called after each block with the number of frames done so far.
     std::function<void(std::int64_t)> progress;
 };
@@ -69,12 +77,13 @@ struct RenderOptions {
 struct RenderResult {
     bool readFailed = false;
     bool writeFailed = false;
-    std::int64_t frames = 0;
+    std::int64_t frames = 0; // of the take, read and written
     LevelSummary input{};
     LevelSummary output{};
 };
 
 // Mono input runs in the plug-in's single-channel layout (no second buffer),
 // stereo input in its stereo layout. The sink receives the input's channel
-// count. Stops at the first read or write failure.
+// count and, whatever the pre-roll and delay, as many frames as the source
+// gave. Stops at the first read or write failure.
 RenderResult renderStream(PluginInstance& plugin, AudioSource& source, AudioSink& sink, const RenderOptions& options);

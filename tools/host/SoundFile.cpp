@@ -2,9 +2,17 @@
 
 #include <sndfile.h>
 
+#include "RenderInterrupts.h"
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <strings.h>
 #include <unistd.h>
 
@@ -49,13 +57,60 @@ int majorFormatFor(std::string extension)
     return 0;
 }
 
-bool writable(int format)
+// Tried as libsndfile would write it, into memory: some combinations pass
+// sf_format_check and still fail to open (MPEG Layer III inside WAV).
+struct MemoryFile {
+    std::vector<char> bytes;
+    sf_count_t position = 0;
+};
+
+SF_VIRTUAL_IO memoryIo()
 {
-    SF_INFO probe{};
-    probe.samplerate = 48000;
-    probe.channels = 2;
-    probe.format = format;
-    return sf_format_check(&probe) != 0;
+    SF_VIRTUAL_IO io{};
+    io.get_filelen = [](void* user) { return static_cast<sf_count_t>(static_cast<MemoryFile*>(user)->bytes.size()); };
+    io.seek = [](sf_count_t offset, int whence, void* user) {
+        MemoryFile& memory = *static_cast<MemoryFile*>(user);
+        const sf_count_t base = whence == SEEK_SET   ? 0
+                                : whence == SEEK_CUR ? memory.position
+                                                     : static_cast<sf_count_t>(memory.bytes.size());
+        memory.position = std::max<sf_count_t>(0, base + offset);
+        return memory.position;
+    };
+    io.read = [](void* data, sf_count_t count, void* user) {
+        MemoryFile& memory = *static_cast<MemoryFile*>(user);
+        const auto size = static_cast<sf_count_t>(memory.bytes.size());
+        const sf_count_t available = std::max<sf_count_t>(0, std::min(count, size - memory.position));
+        std::memcpy(data, memory.bytes.data() + memory.position, static_cast<std::size_t>(available));
+        memory.position += available;
+        return available;
+    };
+    io.write = [](const void* data, sf_count_t count, void* user) {
+        MemoryFile& memory = *static_cast<MemoryFile*>(user);
+        const auto end = static_cast<std::size_t>(memory.position + count);
+        if (memory.bytes.size() < end)
+            memory.bytes.resize(end);
+        std::memcpy(memory.bytes.data() + memory.position, data, static_cast<std::size_t>(count));
+        memory.position += count;
+        return count;
+    };
+    io.tell = [](void* user) { return static_cast<MemoryFile*>(user)->position; };
+    return io;
+}
+
+bool writable(int format, int channels, double sampleRate)
+{
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(sampleRate + 0.5);
+    info.channels = channels;
+    info.format = format;
+    if (!sf_format_check(&info))
+        return false;
+    MemoryFile memory;
+    SF_VIRTUAL_IO io = memoryIo();
+    SNDFILE* trial = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
+    if (!trial)
+        return false;
+    return sf_close(trial) == 0;
 }
 
 std::string formatInfoName(int format)
@@ -75,6 +130,127 @@ std::string subtypeName(int format)
     return formatInfoName(format & SF_FORMAT_SUBMASK);
 }
 
+// Bits of a linear integer encoding; 0 for float, companded and lossy ones.
+int integerBits(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_DWVW_12:
+        return 12;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_DWVW_16:
+    case SF_FORMAT_ALAC_16:
+        return 16;
+    case SF_FORMAT_ALAC_20:
+        return 20;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_DWVW_24:
+    case SF_FORMAT_ALAC_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ALAC_32:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+// Whether samples beyond full scale are cut off: every encoding but float and
+// the lossy ones, whose decoders see the signal as it was.
+bool clipsAtFullScale(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Bytes one sample takes in the uncompressed encodings; 0 for the others.
+int bytesPerSample(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+        return 1;
+    case SF_FORMAT_PCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4;
+    case SF_FORMAT_DOUBLE:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+// libsndfile opens a file whose data ends before its header says with the
+// frames that are there, and notes each size that disagrees in its log as
+// "data : 88200 (should be 44100)": the difference is the bytes missing.
+std::int64_t framesPromisedByHeader(SNDFILE* file, const SF_INFO& info)
+{
+    const int frameBytes = bytesPerSample(info.format & SF_FORMAT_SUBMASK) * info.channels;
+    if (frameBytes == 0)
+        return info.frames;
+    std::vector<char> log(16384);
+    sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+    log.back() = 0;
+    // The data chunk's size (WAV, AIFF, AU); W64 and RF64 check only the
+    // size of the whole file, whose data chunk comes last.
+    static const std::set<std::string> dataChunks = {"data", "SSND", "Data Size"};
+    static const std::set<std::string> outerChunks = {"riff", "Riff size"};
+    long long missing[2] = {0, 0};
+    std::istringstream lines(log.data());
+    for (std::string line; std::getline(lines, line);) {
+        const auto colon = line.find(':');
+        long long declared = 0;
+        long long present = 0;
+        if (colon == std::string::npos ||
+            std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &declared, &present) != 2 ||
+            declared <= present)
+            continue;
+        const auto first = line.find_first_not_of(' ');
+        const auto last = line.find_last_not_of(' ', colon - 1);
+        const std::string label = first < colon ? line.substr(first, last - first + 1) : std::string();
+        const int kind = dataChunks.count(label) ? 0 : outerChunks.count(label) ? 1 : -1;
+        if (kind >= 0 && missing[kind] == 0)
+            missing[kind] = declared - present;
+    }
+    const long long bytes = missing[0] ? missing[0] : missing[1];
+    // A frame cut through counts as missing.
+    return info.frames + static_cast<std::int64_t>(std::ceil(static_cast<double>(bytes) / frameBytes));
+}
+
+std::string writeFailureText(int error, SNDFILE* file)
+{
+    switch (error) {
+    case EFBIG:
+        return "file size limit reached";
+    case ENOSPC:
+        return "disk full";
+    case EDQUOT:
+        return "disk quota exceeded";
+    case 0:
+        return file ? sf_strerror(file) : "write failed";
+    default:
+        return std::strerror(error);
+    }
+}
+
 std::atomic<unsigned> temporaryCounter{0};
 
 } // namespace
@@ -84,47 +260,56 @@ std::string formatName(const SoundFileFormat& format)
     return majorName(format.format) + ", " + subtypeName(format.format);
 }
 
-bool outputFormatFor(const std::string& path, int encoding, bool floatingPoint, SoundFileFormat& format,
-                     std::string& note, std::string& error)
+std::string encodingName(const SoundFileFormat& format)
+{
+    return subtypeName(format.format);
+}
+
+bool outputFormatFor(const std::string& path, int encoding, bool floatingPoint, int channels, double sampleRate,
+                     SoundFileFormat& format, std::string& note, std::string& error)
 {
     const std::string extension = extensionOf(path);
     const int major = majorFormatFor(extension);
+    format.format = 0;
+    note.clear();
     if (major == 0) {
         error = path + ": " +
                 (extension.empty() ? std::string("no extension") : "\"." + extension + "\" is not a known extension") +
                 "; name the output .wav, .flac, .aiff, .ogg, .caf or another format libsndfile writes";
         return false;
     }
+    // libsndfile keeps an SD2 file's header in a second file named after the
+    // one it writes, which a file written under a temporary name and renamed
+    // would lose.
+    if (major == SF_FORMAT_SD2) {
+        error = path + ": Sound Designer II files cannot be written here; name the output .aiff or .wav";
+        return false;
+    }
     const int wanted = floatingPoint ? SF_FORMAT_FLOAT : (encoding & SF_FORMAT_SUBMASK);
-    format.format = major | wanted;
-    note.clear();
-    if (writable(format.format))
+    if (writable(major | wanted, channels, sampleRate)) {
+        format.format = major | wanted;
         return true;
+    }
     if (floatingPoint) {
-        format.format = 0;
         error = path + ": " + majorName(major) + " files cannot hold float samples";
         return false;
     }
     for (int candidate : kEncodingPreference) {
-        if (writable(major | candidate)) {
+        if (writable(major | candidate, channels, sampleRate)) {
             format.format = major | candidate;
             note = subtypeName(candidate) + " (the container has no " + subtypeName(wanted) + ")";
             return true;
         }
     }
-    error = path + ": cannot write " + majorName(major) + " files";
+    error = path + ": cannot write " + majorName(major) + " files with " + std::to_string(channels) +
+            (channels == 1 ? " channel" : " channels") + " at " + std::to_string(static_cast<long>(sampleRate + 0.5)) +
+            " Hz";
     return false;
 }
 
 int defaultEncoding()
 {
     return SF_FORMAT_PCM_24;
-}
-
-bool sameFile(const std::string& first, const std::string& second)
-{
-    std::error_code failure;
-    return std::filesystem::equivalent(first, second, failure) && !failure;
 }
 
 SoundFileReader::~SoundFileReader()
@@ -148,6 +333,7 @@ bool SoundFileReader::open(const std::string& path, std::string& error)
     channelCount = info.channels;
     rate = info.samplerate;
     frameCount = info.frames;
+    promised = framesPromisedByHeader(file, info);
     subtype = info.format & SF_FORMAT_SUBMASK;
     return true;
 }
@@ -172,7 +358,9 @@ void SoundFileWriter::discard()
         file = nullptr;
     }
     if (!temporaryPath.empty()) {
+        const auto hold = holdInterrupts();
         std::remove(temporaryPath.c_str());
+        forgetTemporaryFile(temporaryPath);
         temporaryPath.clear();
     }
 }
@@ -181,8 +369,6 @@ bool SoundFileWriter::open(const std::string& path, const SoundFileFormat& forma
                            std::string& error)
 {
     finalPath = path;
-    // Beside the final file, so that the rename stays on one file system.
-    temporaryPath = path + ".partial-" + std::to_string(getpid()) + "-" + std::to_string(temporaryCounter++);
     SF_INFO info{};
     info.samplerate = static_cast<int>(sampleRate + 0.5);
     info.channels = channels;
@@ -190,15 +376,27 @@ bool SoundFileWriter::open(const std::string& path, const SoundFileFormat& forma
     if (!sf_format_check(&info)) {
         error = "cannot write " + formatName(format) + " with " + std::to_string(channels) + " channels at " +
                 std::to_string(info.samplerate) + " Hz";
-        temporaryPath.clear();
         return false;
     }
-    file = sf_open(temporaryPath.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        error = "cannot write " + path + ": " + sf_strerror(nullptr);
-        temporaryPath.clear();
-        return false;
+    {
+        // Beside the final file, so that the rename stays on one file system.
+        const std::string candidate =
+            path + ".partial-" + std::to_string(getpid()) + "-" + std::to_string(temporaryCounter++);
+        const auto hold = holdInterrupts();
+        file = sf_open(candidate.c_str(), SFM_WRITE, &info);
+        if (!file) {
+            error = "cannot write " + path + ": " + sf_strerror(nullptr);
+            // libsndfile may have made the file before it gave up.
+            std::remove(candidate.c_str());
+            return false;
+        }
+        temporaryPath = candidate;
+        recordTemporaryFile(temporaryPath);
     }
+    channelCount = channels;
+    const int subtype = format.format & SF_FORMAT_SUBMASK;
+    stepsPerUnit = integerBits(subtype) ? std::ldexp(1.0, integerBits(subtype) - 1) : 0.0;
+    clipsAtFullScale = ::clipsAtFullScale(subtype);
     // Overs are clipped, not wrapped around, in integer formats.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     return true;
@@ -206,23 +404,57 @@ bool SoundFileWriter::open(const std::string& path, const SoundFileFormat& forma
 
 bool SoundFileWriter::write(const double* interleaved, std::int64_t frames)
 {
-    return file && sf_writef_double(file, interleaved, frames) == frames;
+    if (!file)
+        return false;
+    const auto count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channelCount);
+    const double* samples = interleaved;
+    if (stepsPerUnit > 0.0) {
+        // Rounded to the nearest step here: libsndfile would round a double
+        // towards minus infinity in some encodings, so that a sample a hair
+        // below a step (as double precision leaves it, where single precision
+        // rounds it onto the step) would come out one step lower.
+        limited.resize(count);
+        const double highest = stepsPerUnit - 1.0;
+        for (std::size_t i = 0; i < count; ++i) {
+            double step = std::nearbyint(interleaved[i] * stepsPerUnit);
+            if (std::isnan(step))
+                step = 0.0;
+            if (step > highest || step < -stepsPerUnit) {
+                step = step > highest ? highest : -stepsPerUnit;
+                ++clipped;
+            }
+            limited[i] = step / stepsPerUnit;
+        }
+        samples = limited.data();
+    } else if (clipsAtFullScale) {
+        for (std::size_t i = 0; i < count; ++i)
+            clipped += std::fabs(interleaved[i]) > 1.0 ? 1 : 0;
+    }
+    errno = 0;
+    if (sf_writef_double(file, samples, frames) == frames)
+        return true;
+    failure = writeFailureText(errno, file);
+    return false;
 }
 
 bool SoundFileWriter::commit(std::string& error)
 {
+    errno = 0;
     const int closed = file ? sf_close(file) : 1;
+    const int closeError = errno;
     file = nullptr;
     if (closed != 0) {
-        error = "cannot write " + finalPath + " (disk full?)";
+        error = "cannot write " + finalPath + ": " + writeFailureText(closeError, nullptr);
         discard();
         return false;
     }
-    if (std::rename(temporaryPath.c_str(), finalPath.c_str()) != 0) {
-        error = "cannot move the result to " + finalPath;
-        discard();
-        return false;
+    const auto hold = holdInterrupts();
+    const bool moved = std::rename(temporaryPath.c_str(), finalPath.c_str()) == 0;
+    if (!moved) {
+        error = "cannot move the result to " + finalPath + ": " + std::strerror(errno);
+        std::remove(temporaryPath.c_str());
     }
+    forgetTemporaryFile(temporaryPath);
     temporaryPath.clear();
-    return true;
+    return moved;
 }

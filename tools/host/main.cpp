@@ -23,34 +23,42 @@ namespace {
 
 void printUsage()
 {
-    std::fprintf(stderr,
-                 "usage: grindlemark-host [--plugin FILE] --info\n"
-                 "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
-                 "       grindlemark-host [--plugin FILE] render -o DIR [IN.wav]... [options]\n"
-                 "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
-                 "                        [--silent|--silence] [--screenshot FILE.png [--after MS]]\n"
-                 "\n"
-                 "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
-                 "  --info              print identity, parameters and programs\n"
-                 "  render              run IN.wav (default: a built-in guitar phrase) through the plug-in;\n"
-                 "                      the output's type follows its extension (.wav, .flac, .aiff, .ogg, ...)\n"
-                 "    -o DIR            render every input with every program into DIR, in parallel\n"
-                 "    --program N|NAME  factory program by number (0-15) or name (repeatable with -o)\n"
-                 "    --all-programs    every program (with -o)\n"
-                 "    --set NAME=VALUE  parameter by name, value as displayed (Mode=tape, Level=-3dB,\n"
-                 "                      Oversample=16x) or normalised with a trailing n (Drive=0.7n)\n"
-                 "    -j N              jobs at once (default: one per core)\n"
-                 "    --type EXT        extension of the outputs with -o (default: the input's)\n"
-                 "    --block N         block size in frames (default 512)\n"
-                 "    --double          process in double precision\n"
-                 "    --rate HZ         sample rate of the built-in phrase (11025 to 192000, default 44100)\n"
-                 "    --float           write 32-bit float samples instead of the input's encoding\n"
-                 "    --quiet           no progress display\n"
-                 "  --editor            open the plug-in's editor with the built-in phrase playing\n"
-                 "    --silent          no audio: the displays stay at rest\n"
-                 "    --silence         digital silence playing, as a host runs an empty track\n"
-                 "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
-                 pluginFileName());
+    std::printf("usage: grindlemark-host [--plugin FILE] --info\n"
+                "       grindlemark-host [--plugin FILE] render [IN.wav] OUT.wav [options]\n"
+                "       grindlemark-host [--plugin FILE] render -o DIR [IN.wav]... [options]\n"
+                "       grindlemark-host [--plugin FILE] --editor [--program N|NAME] [--set NAME=VALUE]...\n"
+                "                        [--silent|--silence] [--screenshot FILE.png [--after MS]]\n"
+                "\n"
+                "  --plugin FILE       the plug-in to load (default: %s beside this program)\n"
+                "  --info              print identity, parameters and programs\n"
+                "  render              run IN.wav (default: a built-in guitar phrase) through the plug-in;\n"
+                "                      the output's type follows its extension (.wav, .flac, .aiff, .ogg, ...)\n"
+                "    -o DIR            render every input with every program into DIR, in parallel\n"
+                "    --program N|NAME  factory program by number (0-15) or name (repeatable with -o)\n"
+                "    --all-programs    every program (with -o)\n"
+                "    --set NAME=VALUE  parameter by name, value as displayed (Mode=tape, Level=-3dB,\n"
+                "                      Oversample=16x) or normalised with a trailing n (Drive=0.7n)\n"
+                "    -j N              jobs at once (default: one per core)\n"
+                "    --type EXT        extension of the outputs with -o (default: the input's)\n"
+                "    --block N         block size in frames (default 512)\n"
+                "    --double          process in double precision\n"
+                "    --rate HZ         sample rate of the built-in phrase (11025 to 192000, default 44100)\n"
+                "    --float           write 32-bit float samples instead of the input's encoding\n"
+                "    --raw             the plug-in's stream as it comes: no pre-roll of silence before the\n"
+                "                      take, no delay taken off (by default outputs line up with their inputs)\n"
+                "    --quiet           no progress display\n"
+                "  --editor            open the plug-in's editor with the built-in phrase playing\n"
+                "    --silent          no audio: the displays stay at rest\n"
+                "    --silence         digital silence playing, as a host runs an empty track\n"
+                "    --screenshot FILE capture the editor to a PNG file after --after MS (default 1500) and exit\n",
+                pluginFileName());
+}
+
+// A bare file name means the file in the current folder, as on any command
+// line; the loader would otherwise search the system's library folders.
+std::string pluginPathFromArgument(const std::string& argument)
+{
+    return argument.find_first_of("/\\") == std::string::npos ? "./" + argument : argument;
 }
 
 int printInfo(PluginInstance& plugin)
@@ -75,6 +83,15 @@ int printInfo(PluginInstance& plugin)
     }
     plugin.setProgram(0);
     return 0;
+}
+
+// A plug-in that broke its format's rules fails the command, whatever it did.
+int withProtocolFaults(const PluginModule& module, int status)
+{
+    const std::vector<std::string> faults = module.protocolFaults();
+    for (const std::string& fault : faults)
+        std::fprintf(stderr, "grindlemark-host: %s\n", fault.c_str());
+    return faults.empty() ? status : kFailed;
 }
 
 } // namespace
@@ -103,7 +120,7 @@ int main(int argc, char** argv)
             if (rendering) {
                 renderArgs.push_back(args[i]);
             } else if (args[i] == "--plugin") {
-                pluginPath = value();
+                pluginPath = pluginPathFromArgument(value());
             } else if (args[i] == "--info") {
                 info = true;
             } else if (args[i] == "render") {
@@ -143,13 +160,16 @@ int main(int argc, char** argv)
         if (!module)
             throw CommandError(kFailed, failure);
         if (rendering)
-            return render(*module, command);
-        const std::unique_ptr<PluginInstance> instance = module->instantiate(failure);
+            return withProtocolFaults(*module, render(*module, command));
+        std::unique_ptr<PluginInstance> instance = module->instantiate(failure);
         if (!instance)
             throw CommandError(kFailed, pluginPath + ": " + failure);
         PluginInstance& plugin = *instance;
-        if (!editing)
-            return printInfo(plugin);
+        if (!editing) {
+            const int status = printInfo(plugin);
+            instance.reset();
+            return withProtocolFaults(*module, status);
+        }
         applySettings(plugin, editorProgram, editorSettings);
 #if GRINDLEMARK_HAS_EDITOR_HOST
         EditorOptions options;
@@ -157,7 +177,9 @@ int main(int argc, char** argv)
         options.screenshotAfterMs = static_cast<int>(screenshotAfter);
         options.playAudio = !silent;
         options.playSilence = silence;
-        return runEditor(plugin, options);
+        const int status = runEditor(plugin, options);
+        instance.reset();
+        return withProtocolFaults(*module, status);
 #else
         static_cast<void>(silent);
         static_cast<void>(silence);
