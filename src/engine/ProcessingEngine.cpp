@@ -217,9 +217,12 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleReco
     const int total = frames * subSamples;
     const Lane zero = L::both(0.0);
     Lane equalised = zero, shaped = zero, lowEnd = zero, lowEndInput = zero, clipped = zero;
-    // everyStepHolds: true in the passes where each step has a sample, which
-    // are all but the four that fill the pipeline and the four that drain it.
-    const auto runPass = [&](int pass, auto everyStepHolds) {
+    // One pass. everyStepHolds: true in the passes where each step has a
+    // sample, all but the four that fill the pipeline and the four that drain
+    // it. Always inlined: a pass called out of line would keep the chain's
+    // state in memory instead of registers.
+    const auto runPass = [&](int pass, auto everyStepHolds) __attribute__((always_inline))
+    {
         const auto holds = [&](int step) { return everyStepHolds || (pass - step >= 0 && pass - step < total); };
         const auto frameOf = [&](int step) { return (pass - step) / subSamples; };
         const Lane equalisedBefore = equalised, shapedBefore = shaped, clippedBefore = clipped;
@@ -247,12 +250,19 @@ void ProcessingEngine::runChain(Lane* samples, const Lane* tubeNoise, SampleReco
         }
     };
     constexpr int depth = 4;
-    for (int pass = 0; pass < depth; ++pass)
-        runPass(pass, std::false_type{});
-    for (int pass = depth; pass < total; ++pass)
-        runPass(pass, std::true_type{});
-    for (int pass = total > depth ? total : depth; pass < total + depth; ++pass)
-        runPass(pass, std::false_type{});
+    if constexpr (subSamples == 1) {
+        // Sixteen samples a chunk: the checks cost little, and one loop keeps
+        // the code small.
+        for (int pass = 0; pass < total + depth; ++pass)
+            runPass(pass, std::false_type{});
+    } else {
+        for (int pass = 0; pass < depth; ++pass)
+            runPass(pass, std::false_type{});
+        for (int pass = depth; pass < total; ++pass)
+            runPass(pass, std::true_type{});
+        for (int pass = total; pass < total + depth; ++pass)
+            runPass(pass, std::false_type{});
+    }
 
     limiter.scatter(state0.follower, state1.follower);
     equaliser.scatter(state0.eqMemory, state1.eqMemory);
