@@ -801,7 +801,8 @@ std::int64_t CLAP_ABI readStream(const clap_istream_t* stream, void* buffer, std
     if (source.failAfter && source.position >= *source.failAfter)
         return -1;
     const std::size_t count = std::min<std::uint64_t>({size, source.chunk, source.bytes.size() - source.position});
-    std::memcpy(buffer, source.bytes.data() + source.position, count);
+    if (count > 0) // an empty state has no bytes to point at
+        std::memcpy(buffer, source.bytes.data() + source.position, count);
     source.position += count;
     return static_cast<std::int64_t>(count);
 }
