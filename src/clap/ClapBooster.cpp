@@ -535,9 +535,11 @@ void ClapBooster::onMainThread()
 
 // ---- Processing -------------------------------------------------------------
 
+// From processing, flush and the main thread alike; never waits, so the
+// audio thread's events never hold it up.
 void ClapBooster::setValue(int index, float value)
 {
-    booster.setParameter(index, value);
+    booster.setParameterFromAudio(index, value);
     shown[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed);
     if (index == kOversample)
         notify(kCheckLatency);

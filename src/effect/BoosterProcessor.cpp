@@ -65,8 +65,35 @@ void BoosterProcessor::setParameter(int index, float value)
         return;
     value = limitParameterValue(value);
     CriticalSectionGuard guard(parameterLock);
+    takeWaitingValues();
     parameterValues[static_cast<std::size_t>(index)] = value;
+    latestValues[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed);
     changedMask |= 1u << index;
+}
+
+void BoosterProcessor::setParameterFromAudio(int index, float value)
+{
+    if (!indexInRange(index))
+        return;
+    value = limitParameterValue(value);
+    latestValues[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed);
+    waitingMask.fetch_or(1u << index, std::memory_order_release);
+    if (parameterLock.tryEnter()) {
+        takeWaitingValues();
+        parameterLock.leave();
+    }
+}
+
+void BoosterProcessor::takeWaitingValues()
+{
+    if (waitingMask.load(std::memory_order_relaxed) == 0)
+        return;
+    const std::uint32_t waiting = waitingMask.exchange(0, std::memory_order_acquire);
+    for (int i = 0; i < kNumParameters; ++i)
+        if (waiting & (1u << i))
+            parameterValues[static_cast<std::size_t>(i)] =
+                latestValues[static_cast<std::size_t>(i)].load(std::memory_order_relaxed);
+    changedMask |= waiting;
 }
 
 float BoosterProcessor::getParameter(int index)
@@ -74,12 +101,19 @@ float BoosterProcessor::getParameter(int index)
     if (!indexInRange(index))
         return 0.0f;
     CriticalSectionGuard guard(parameterLock);
+    takeWaitingValues();
     return parameterValues[static_cast<std::size_t>(index)];
+}
+
+float BoosterProcessor::latestParameter(int index) const
+{
+    return indexInRange(index) ? latestValues[static_cast<std::size_t>(index)].load(std::memory_order_relaxed) : 0.0f;
 }
 
 std::uint32_t BoosterProcessor::pendingChanges()
 {
     CriticalSectionGuard guard(parameterLock);
+    takeWaitingValues();
     return changedMask;
 }
 
@@ -130,9 +164,9 @@ void BoosterProcessor::setProgramName(const char* name)
     std::strncpy(programs[static_cast<std::size_t>(program())].name, name, kProgramNameSize);
 }
 
-int BoosterProcessor::latencyFrames()
+int BoosterProcessor::latencyFrames() const
 {
-    return oversamplingFactorOf(getParameter(kOversample)) > 1.0 ? Oversampler::latencyFrames : 0;
+    return oversamplingFactorOf(latestParameter(kOversample)) > 1.0 ? Oversampler::latencyFrames : 0;
 }
 
 std::uint32_t BoosterProcessor::scopeIntervalFor(float rate) const
@@ -263,7 +297,8 @@ double gainOf(int index, float value)
 void BoosterProcessor::applyParameterChanges()
 {
     if (!parameterLock.tryEnter())
-        return; // the changes wait in changedMask for a later call
+        return; // the changes wait in changedMask and their slots for a later call
+    takeWaitingValues();
     const std::uint32_t changed = changedMask | deferredChanges;
     std::array<float, kNumParameters> values{};
     if (changed > 0) {

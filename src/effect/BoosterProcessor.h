@@ -56,6 +56,13 @@ public:
     // outside 0..7 are ignored (and read as 0).
     void setParameter(int index, float value);
     float getParameter(int index);
+    // Any thread; meant for the values a format's host sends inside its
+    // processing call: like setParameter, but never waits. While another
+    // thread holds the parameters the value waits in its slot, and whoever
+    // takes them next (processing included) takes it first.
+    void setParameterFromAudio(int index, float value);
+    // Any thread, never waits: the value last set, taken by processing or not.
+    float latestParameter(int index) const;
 
     // Host thread. Edits live in the program they were made in: switching
     // stores the current values into the old program first. An index outside
@@ -75,7 +82,7 @@ public:
 
     // The delay the chain adds at the current "Oversample" value, in host
     // frames, as a format reports it to its host.
-    int latencyFrames();
+    int latencyFrames() const;
 
     // Editor's thread. The editor attaches its display data for its lifetime;
     // the audio thread hands scope frames and meters to it while attached.
@@ -124,9 +131,15 @@ private:
 
     ProcessingEngine engine;
     std::int32_t channelCount = 2;
+    void takeWaitingValues(); // with parameterLock held
+
     CriticalSection parameterLock;
     std::array<float, kNumParameters> parameterValues{};
     std::uint32_t changedMask = 0;
+    // Every value as last set, and the bits of those set from processing that
+    // still wait to reach parameterValues.
+    std::array<std::atomic<float>, kNumParameters> latestValues{};
+    std::atomic<std::uint32_t> waitingMask{0};
     CriticalSection displayLock;
     std::uint8_t responsePending = 0;
     std::uint8_t responseReady = 0;

@@ -65,7 +65,7 @@ void Lv2Plugin::takeControlPorts()
         float value = 0.0f;
         if (portValueToParameter(parameter, portValue, value)) {
             taken = portValue;
-            booster.setParameter(parameter, value);
+            booster.setParameterFromAudio(parameter, value);
             if (parameter == kOversample)
                 latencyFrames = booster.latencyFrames();
         }

@@ -298,7 +298,7 @@ tresult VST3CALL Vst3Plugin::process(ProcessData& data)
         for (int index = 0; index < kNumParameters; ++index) {
             std::int32_t queueIndex = 0;
             std::int32_t pointIndex = 0;
-            const float value = booster.getParameter(index);
+            const float value = booster.latestParameter(index);
             if (IParamValueQueue* queue =
                     data.outputParameterChanges->addParameterData(static_cast<ParamID>(index), queueIndex)) {
                 queue->addPoint(0, value, pointIndex);
@@ -316,8 +316,8 @@ void Vst3Plugin::applyPoint(int index, ParamValue value)
 {
     const float limited = limitParameterValue(static_cast<float>(value));
     hostKnows(index, limited);
-    if (limited != booster.getParameter(index))
-        booster.setParameter(index, limited);
+    if (limited != booster.latestParameter(index))
+        booster.setParameterFromAudio(index, limited);
 }
 
 // The block runs in stretches between the parameter points the host sends,

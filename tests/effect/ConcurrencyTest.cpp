@@ -144,3 +144,44 @@ TEST(Concurrency, DisplayDataMayBeFreedOnceDetached)
 }
 
 } // namespace
+
+namespace {
+
+// A format's host automates from inside processing while another thread keeps
+// the parameters busy: the audio thread never waits, and once the other
+// thread lets go, the last value has reached the value readers and the chain.
+// (Only try-locks are on that path; ThreadSanitizer checks the slots.)
+TEST(Concurrency, AutomationFromProcessingIsNeverLostWhileTheParametersAreBusy)
+{
+    BoosterProcessor effect;
+    effect.setBlockSize(16);
+    std::atomic<bool> running{true};
+    std::thread reader([&] {
+        while (running.load(std::memory_order_relaxed)) {
+            effect.setParameter(kDrive, effect.getParameter(kDrive));
+            (void)effect.pendingChanges();
+        }
+    });
+    std::vector<float> left(16, 0.25f), right(16, -0.25f);
+    float* channels[2] = {left.data(), right.data()};
+    float last = 0.0f;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(testSeconds() / 2);
+    for (int step = 0; std::chrono::steady_clock::now() < end || step < 1000; ++step) {
+        last = static_cast<float>(step % 997) / 996.0f;
+        effect.setParameterFromAudio(kLevel, last);
+        ASSERT_EQ(effect.latestParameter(kLevel), last);
+        effect.process(channels, channels, 16);
+    }
+    running.store(false);
+    reader.join();
+    effect.process(channels, channels, 16);
+
+    BoosterProcessor reference;
+    reference.setParameter(kLevel, last);
+    reference.process(channels, channels, 16);
+    EXPECT_EQ(effect.getParameter(kLevel), last);
+    EXPECT_EQ(effect.processingEngine().levelGain(), reference.processingEngine().levelGain());
+    EXPECT_EQ(effect.pendingChanges() & (1u << kLevel), 0u);
+}
+
+} // namespace
