@@ -2,9 +2,11 @@
 // process's open descriptors and threads, by number.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Open descriptors or threads by number. What other tests left running may
@@ -24,5 +26,19 @@ inline std::vector<std::string> entriesAdded(const char* folder, const std::set<
     for (const std::string& name : entriesIn(folder))
         if (!before.count(name))
             added.push_back(name);
+    return added;
+}
+
+// Threads that appeared since `before` and stay. The kernel wakes a joining
+// thread before it takes the ended thread's entry away, so a thread joined a
+// moment ago may still be listed: an added entry has five seconds to go. One
+// left running never does.
+inline std::vector<std::string> threadsAdded(const std::set<std::string>& before)
+{
+    std::vector<std::string> added = entriesAdded("/proc/self/task", before);
+    for (int wait = 0; !added.empty() && wait < 500; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        added = entriesAdded("/proc/self/task", before);
+    }
     return added;
 }
