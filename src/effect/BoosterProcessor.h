@@ -128,11 +128,11 @@ private:
     void reapplyRate();
     const PreparedTriodeTables* preparedTablesFor(double rate) const;
     std::uint32_t scopeIntervalFor(float rate) const;
+    // With parameterLock held: the values set from processing that wait.
+    void takeWaitingValues();
 
     ProcessingEngine engine;
     std::int32_t channelCount = 2;
-    void takeWaitingValues(); // with parameterLock held
-
     CriticalSection parameterLock;
     std::array<float, kNumParameters> parameterValues{};
     std::uint32_t changedMask = 0;
